@@ -109,7 +109,7 @@ int KbpsTextToBitrate(std::string_view AText) {
   if (N.find('.') == std::string::npos)
     Bits = static_cast<double>(StrToInt64(N)) * 1000.0;
   else
-    Bits = std::round(StrToFloat(N) * 1000.0); // "10.2" * 1000 is 10199.999... in binary
+    Bits = std::round(StrToFloat(N) * 1000.0); // "2.01" * 1000 lands on 2009.999...
   if (Bits < std::numeric_limits<int>::min() || Bits > std::numeric_limits<int>::max())
     throw EConvertError("'" + std::string(AText) + "' is not a valid bit rate");
   return static_cast<int>(Bits);

@@ -3,6 +3,12 @@
 // window binds its pickers to these functions and so does the command-line tool.
 //
 // Positions count from 0 in picker order. Text is UTF-8.
+//
+// Window operations and what they call here:
+//   category picker items  -> Categories(): Caption, IconIndex
+//   Button2Click (添加combox) -> Categories()[category].Profiles: Caption, ProfileIconIndex
+//   extension from caption (profile change, rename editor) -> ExtFromCaption
+//   lvFilesSelectItem      -> ParseCategoryCode
 #pragma once
 
 #include <array>
