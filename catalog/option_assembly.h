@@ -30,7 +30,7 @@ inline bool IsX264(const std::string &ACodec) {
   return ACodec == "libx264";
 }
 
-// libx264 brings its own preset; a tag meant for an MPEG-4 Part 2 encoder does not fit it.
+// libx264 brings its own preset; a tag such as XVID or DX50 names another encoder's stream.
 template <class TOutputRecord>
 void SetVideoCodec(TOutputRecord &ARecord, const std::string &ACodec, const std::string &ATag) {
   if (!ACodec.empty()) {
