@@ -103,11 +103,16 @@ void ReprofileRow(TWorkingParameters &AParams, TJobRow &ARow, int ACategory, int
   if (Profile == nullptr)
     throw std::out_of_range("no profile " + std::to_string(ACategory) + "." +
                             std::to_string(AProfile));
-  ApplyProfile(AParams, *Profile, AOutputFolder, AOverwrite);
-  WriteProfileColumns(ARow, AParams);
-  ConfirmChoices(AParams, *Profile, ASelection);
-  WriteChoiceColumns(ARow, AParams);
-  ARow[TJobColumn::jcChoiceCode] = ChoiceCode(ASelection);
-  ReplaceOutputExt(ARow, ExtFromCaption(Profile->Caption));
-  ARow[TJobColumn::jcCategoryCode] = std::to_string(CategoryCode(ACategory, AProfile));
+  // Built on copies so that a refused selection leaves row and parameters as they were.
+  TWorkingParameters Params = AParams;
+  TJobRow Row = ARow;
+  ApplyProfile(Params, *Profile, AOutputFolder, AOverwrite);
+  WriteProfileColumns(Row, Params);
+  ConfirmChoices(Params, *Profile, ASelection);
+  WriteChoiceColumns(Row, Params);
+  Row[TJobColumn::jcChoiceCode] = ChoiceCode(ASelection);
+  ReplaceOutputExt(Row, ExtFromCaption(Profile->Caption));
+  Row[TJobColumn::jcCategoryCode] = std::to_string(CategoryCode(ACategory, AProfile));
+  AParams = std::move(Params);
+  ARow = std::move(Row);
 }

@@ -79,7 +79,8 @@ void WriteChoiceColumn(TJobRow &ARow, TChoiceList AList, const TWorkingParameter
 void WriteChoiceColumns(TJobRow &ARow, const TWorkingParameters &AParams);
 
 // A list's selection changed while ARow is selected: its choice code field takes AIndex, its
-// working parameter the confirmed AText, and its column that parameter. Nothing else changes.
+// working parameter the confirmed AText, and its column that parameter. Nothing else changes;
+// a refused text (EConvertError) or index (std::out_of_range) changes nothing at all.
 void ChangeChoice(TWorkingParameters &AParams, TJobRow &ARow, TChoiceList AList, int AIndex,
                   std::string_view AText);
 
@@ -90,7 +91,8 @@ void ReplaceOutputExt(TJobRow &ARow, const std::string &AExt);
 // new profile's defaults, or the choices being restored): applies the profile to AParams
 // (ApplyProfile, with AOutputFolder and AOverwrite), writes the fourteen parameter columns,
 // confirms ASelection and writes the six list-backed columns, records ASelection as the choice
-// code, gives the output file the caption's extension and writes the category code.
+// code, gives the output file the caption's extension and writes the category code. An
+// unknown profile or an index outside its list raises std::out_of_range and changes nothing.
 void ReprofileRow(TWorkingParameters &AParams, TJobRow &ARow, int ACategory, int AProfile,
                   const TChoiceSelection &ASelection, const std::string &AOutputFolder,
                   bool AOverwrite);

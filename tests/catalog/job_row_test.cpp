@@ -83,7 +83,14 @@ TEST(JobRow, ReprofileTakesTheCaptionsExtension) {
   ReprofileRow(W, Row, 3, 0, DefaultSelection(*FindProfile(3, 0)), "/nonexistent-out", false);
   EXPECT_EQ(Row[C::jcOutputFile], "clip.mp4");
   EXPECT_EQ(Row[C::jcFileExt], ".avi");
+  const TJobRow Before = Row;
+  const TWorkingParameters ParamsBefore = W;
   EXPECT_THROW(ReprofileRow(W, Row, 3, 16, {}, "/nonexistent-out", false), std::out_of_range);
+  TChoiceSelection TooFar = DefaultSelection(*FindProfile(3, 1));
+  TooFar[ListIndex(L::clSampleRate)] = 6; // S1 has 6 items
+  EXPECT_THROW(ReprofileRow(W, Row, 3, 1, TooFar, "/nonexistent-out", false), std::out_of_range);
+  EXPECT_EQ(Row, Before);
+  EXPECT_EQ(W, ParamsBefore);
 }
 
 TEST(JobRow, ReprofileWithRestoredChoices) {
