@@ -3,6 +3,7 @@
 #include <cstring>
 
 extern "C" {
+#include <libavutil/common.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 }
@@ -23,6 +24,8 @@ TRGBConvertContext::TRGBConvertContext() {
 
 void TRGBConvertContext::ResetRGBContext() {
   FBitmap = QImage();
+  FRGBBuf = std::vector<uint8_t>();
+  FRGBPicture = TPicture();
   FToRGB.reset();
   FFromRGB.reset();
   FRGBPixFmt = AV_PIX_FMT_RGB24;
@@ -34,6 +37,16 @@ bool TRGBConvertContext::PrepareBitmap(int AHeight, int AWidth) {
       FBitmap.format() != FBMPPixFmt || !FBitmap.isDetached())
     FBitmap = QImage(AWidth, AHeight, FBMPPixFmt);
   return !FBitmap.isNull();
+}
+
+void TRGBConvertContext::PrepareRGBPicture(int AHeight, int AWidth) {
+  const int stride = FFALIGN(AWidth * 3 + 64, 64);
+  const size_t size = static_cast<size_t>(stride) * static_cast<size_t>(AHeight) + 64;
+  if (FRGBBuf.size() < size)
+    FRGBBuf.resize(size);
+  FRGBPicture = TPicture();
+  FRGBPicture.data[0] = FRGBBuf.data();
+  FRGBPicture.linesize[0] = stride;
 }
 
 bool TRGBConvertContext::PictureToBitmap(const TPicture &APicture, int APixFmt, int AHeight,
@@ -57,10 +70,15 @@ bool TRGBConvertContext::PictureToBitmap(const TPicture &APicture, int APixFmt, 
   FToRGB.reset(ctx);
   if (ctx == nullptr || !PrepareBitmap(AHeight, AWidth))
     return false;
-  // The scaler writes straight into the bitmap's rows (32-bit aligned), saving a copy.
-  uint8_t *dst[4] = {FBitmap.bits(), nullptr, nullptr, nullptr};
-  const int dstStride[4] = {static_cast<int>(FBitmap.bytesPerLine()), 0, 0, 0};
-  return sws_scale(ctx, APicture.data, APicture.linesize, 0, AHeight, dst, dstStride) == AHeight;
+  PrepareRGBPicture(AHeight, AWidth);
+  if (sws_scale(ctx, APicture.data, APicture.linesize, 0, AHeight, FRGBPicture.data,
+                FRGBPicture.linesize) != AHeight)
+    return false;
+  for (int y = 0; y < AHeight; ++y)
+    std::memcpy(FBitmap.scanLine(y),
+                FRGBPicture.data[0] + static_cast<ptrdiff_t>(y) * FRGBPicture.linesize[0],
+                rowBytes);
+  return true;
 }
 
 bool TRGBConvertContext::BitmapToPicture(TPicture &APicture, int APixFmt, int AHeight, int AWidth) {
@@ -85,7 +103,10 @@ bool TRGBConvertContext::BitmapToPicture(TPicture &APicture, int APixFmt, int AH
   FFromRGB.reset(ctx);
   if (ctx == nullptr)
     return false;
-  const uint8_t *src[4] = {FBitmap.constBits(), nullptr, nullptr, nullptr};
-  const int srcStride[4] = {static_cast<int>(FBitmap.bytesPerLine()), 0, 0, 0};
-  return sws_scale(ctx, src, srcStride, 0, AHeight, APicture.data, APicture.linesize) == AHeight;
+  PrepareRGBPicture(AHeight, AWidth);
+  for (int y = 0; y < AHeight; ++y)
+    std::memcpy(FRGBPicture.data[0] + static_cast<ptrdiff_t>(y) * FRGBPicture.linesize[0],
+                FBitmap.constScanLine(y), rowBytes);
+  return sws_scale(ctx, FRGBPicture.data, FRGBPicture.linesize, 0, AHeight, APicture.data,
+                   APicture.linesize) == AHeight;
 }

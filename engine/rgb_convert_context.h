@@ -7,6 +7,7 @@
 #include "ff_ptr.h"
 
 #include <QImage>
+#include <vector>
 
 extern "C" {
 #include <libavutil/pixfmt.h>
@@ -42,10 +43,16 @@ private:
   // Makes FBitmap an unshared AWidth x AHeight image, so that writing to it never touches a
   // copy a caller took earlier. False when the image cannot be allocated.
   bool PrepareBitmap(int AHeight, int AWidth);
+  // Lays FRGBPicture over FRGBBuf for an AWidth x AHeight RGB picture. The scaler's vector code
+  // reads and writes whole blocks past a row's last pixel, so rows are padded and the picture
+  // is converted here, never straight into the bitmap's tightly sized rows.
+  void PrepareRGBPicture(int AHeight, int AWidth);
 
   AVPixelFormat FRGBPixFmt = AV_PIX_FMT_RGB24;
   QImage::Format FBMPPixFmt = QImage::Format_RGB888;
   QImage FBitmap;
+  std::vector<uint8_t> FRGBBuf;
+  TPicture FRGBPicture; // over FRGBBuf
   SwsContextPtr FToRGB;
   SwsContextPtr FFromRGB;
 };

@@ -24,6 +24,9 @@ constexpr int64_t MaxPreviousKeyFrameSteps = 1000;
 // Decoders that keep failing while they are drained are given up on after this many errors.
 constexpr int MaxDrainErrors = 32;
 
+constexpr int PictureAlign = 32;
+constexpr size_t PicturePadding = 64;
+
 int64_t SatAdd(int64_t A, int64_t B) {
   int64_t r;
   if (__builtin_add_overflow(A, B, &r))
@@ -355,13 +358,15 @@ bool TAVProbe::Decode(int AStreamIndex) {
 
 bool TAVProbe::StorePicture(const AVFrame *AFrame, int64_t APosition) {
   const auto fmt = static_cast<AVPixelFormat>(AFrame->format);
-  const int size = av_image_get_buffer_size(fmt, AFrame->width, AFrame->height, 1);
+  // Rows aligned and the buffer padded: the scaler's vector code reads whole blocks past a
+  // row's last pixel.
+  const int size = av_image_get_buffer_size(fmt, AFrame->width, AFrame->height, PictureAlign);
   if (size <= 0) {
     ReportError(AV_LOG_ERROR, "frame size of codec is invalid.");
     return false;
   }
-  if (FPicture.Buffer.size() < static_cast<size_t>(size))
-    FPicture.Buffer.resize(static_cast<size_t>(size));
+  if (FPicture.Buffer.size() < static_cast<size_t>(size) + PicturePadding)
+    FPicture.Buffer.resize(static_cast<size_t>(size) + PicturePadding);
   FPicture.Size = size;
   FPicture.PixFmt = AFrame->format;
   FPicture.Width = AFrame->width;
@@ -400,7 +405,7 @@ bool TAVProbe::StorePicture(const AVFrame *AFrame, int64_t APosition) {
   uint8_t *data[4];
   int linesize[4];
   av_image_fill_arrays(data, linesize, FPicture.Buffer.data(), fmt, AFrame->width, AFrame->height,
-                       1);
+                       PictureAlign);
   av_image_copy(data, linesize, const_cast<const uint8_t **>(AFrame->data), AFrame->linesize, fmt,
                 AFrame->width, AFrame->height);
   for (int i = 0; i < 4; ++i) {

@@ -35,7 +35,7 @@ struct TFrameInfo {
   bool Ready = false;
   TPicture Picture;
   std::vector<uint8_t> Buffer; // grows, never shrinks
-  int Size = 0;                // bytes of Buffer in use by Picture
+  int Size = 0;                // bytes of Buffer that Picture covers
 };
 
 enum TSeekFlag : int { sfBackward, sfByte, sfAny, sfFrame };
