@@ -6,6 +6,7 @@
 #include "probe_text.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cctype>
 #include <cstdint>
 
@@ -17,8 +18,9 @@ namespace {
 
 constexpr AVRational MicroSeconds{1, 1000000};
 
-// A step back that never finds an earlier picture gives up after this many frame durations,
-// so a file with a bogus duration or no working seek cannot hold the caller.
+// A step back that never finds an earlier picture gives up after this many frame durations (or
+// the prober's time-out), so a file with a bogus duration or no working seek cannot hold the
+// caller.
 constexpr int64_t MaxPreviousKeyFrameSteps = 1000;
 
 // Decoders that keep failing while they are drained are given up on after this many errors.
@@ -439,7 +441,9 @@ bool TAVProbe::DecodePreviousKeyFrame(int AStreamIndex) {
     ref = duration == AV_NOPTS_VALUE || duration < 0 ? 0 : duration;
   }
   const int64_t refPos = FPicture.Position != -1 ? FPicture.Position : FLastPos;
-  for (int64_t h = 1; h <= MaxPreviousKeyFrameSteps; ++h) {
+  const auto giveUp = std::chrono::steady_clock::now() + Timeout();
+  for (int64_t h = 1; h <= MaxPreviousKeyFrameSteps && std::chrono::steady_clock::now() < giveUp;
+       ++h) {
     const int64_t back = h * d;
     const int64_t before = IOPosition();
     Seek(SatSub(ref, back), {sfBackward});

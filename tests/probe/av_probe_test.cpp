@@ -129,8 +129,12 @@ TEST_F(AVProbeTest, DecodingToTheEndLosesNoPicture) {
     EXPECT_TRUE(Logged(&probe, llInfo, "stream eof reached."));
     EXPECT_FALSE(probe.Decode());
     // A seek clears the end.
-    ASSERT_TRUE(probe.Seek(0));
+    ASSERT_TRUE(probe.Seek(1000000, {sfBackward})) << probe.LastErrMsg();
     EXPECT_FALSE(probe.Eof());
+    ASSERT_TRUE(probe.Decode());
+    EXPECT_GT(probe.FrameInfo().PTS, 0);
+    EXPECT_LE(probe.FrameInfo().PTS, 1000000);
+    ASSERT_TRUE(probe.Seek(0));
     ASSERT_TRUE(probe.Decode());
     EXPECT_EQ(probe.FrameInfo().PTS, 0);
   }
