@@ -255,6 +255,18 @@ TEST_F(CustomProbeTest, BadAndHeavyInputsReturnPromptly) {
   EXPECT_NE(probe.FileInfoText().find("  KEY999          : value999\r\n"), std::string::npos);
 }
 
+// The time-out reaches the libraries: with none left, opening gives up at once.
+TEST_F(CustomProbeTest, OpeningStopsWhenTheTimeIsUp) {
+  TCustomAVProbe probe;
+  probe.SetTimeout(std::chrono::milliseconds(0));
+  const std::string path = MediaPath("h264_aac_640x360.mp4");
+  EXPECT_FALSE(probe.LoadFile(path));
+  EXPECT_EQ(probe.LastErrMsg().rfind(path + ": ", 0), 0u) << probe.LastErrMsg();
+  EXPECT_EQ(probe.StreamCount(), -1);
+  probe.SetTimeout(std::chrono::seconds(10));
+  EXPECT_TRUE(probe.LoadFile(path)) << probe.LastErrMsg();
+}
+
 TEST_F(CustomProbeTest, NamesTheLibrariesCannotTakeAsTheyStand) {
   const fs::path dir = fs::path(LC_TEST_BINARY_DIR) / ("probe-names-" + std::to_string(getpid()));
   fs::create_directories(dir);
