@@ -18,22 +18,41 @@ bool ClassHas(const AVClass *const *AClass, const char *AName, int AFlags) {
                                            AFlags, AV_OPT_SEARCH_FAKE_OBJ) != nullptr;
 }
 
-// The codec whose private class has the option: the named one first, then any encoder, then
-// any decoder.
-const AVCodec *FindPrivateCodec(const char *AName, int AFlags, const std::string &APreferred) {
-  if (!APreferred.empty())
-    for (const AVCodec *c : {avcodec_find_encoder_by_name(APreferred.c_str()),
-                             avcodec_find_decoder_by_name(APreferred.c_str())})
-      if (c != nullptr && ClassHas(&c->priv_class, AName, AFlags))
-        return c;
+// Calls ATry with each codec whose private class has the option, the named one first, then the
+// encoders, then the decoders, until ATry accepts one. False when no codec has it.
+template <typename TTry>
+bool ForEachPrivateCodec(const char *AName, int AFlags, const std::string &APreferred, TTry ATry) {
+  bool any = false;
+  const AVCodec *preferred[2] = {nullptr, nullptr};
+  if (!APreferred.empty()) {
+    preferred[0] = avcodec_find_encoder_by_name(APreferred.c_str());
+    preferred[1] = avcodec_find_decoder_by_name(APreferred.c_str());
+    for (const AVCodec *c : preferred)
+      if (c != nullptr && ClassHas(&c->priv_class, AName, AFlags)) {
+        any = true;
+        if (ATry(c))
+          return true;
+      }
+  }
   for (int encoders = 1; encoders >= 0; --encoders) {
     void *it = nullptr;
     while (const AVCodec *c = av_codec_iterate(&it))
-      if ((av_codec_is_encoder(c) != 0) == (encoders != 0) &&
-          ClassHas(&c->priv_class, AName, AFlags))
-        return c;
+      if ((av_codec_is_encoder(c) != 0) == (encoders != 0) && c != preferred[0] &&
+          c != preferred[1] && ClassHas(&c->priv_class, AName, AFlags)) {
+        any = true;
+        if (ATry(c))
+          return true;
+      }
   }
-  return nullptr;
+  return any;
+}
+
+bool AnyCodecHas(const char *AName) {
+  void *it = nullptr;
+  while (const AVCodec *c = av_codec_iterate(&it))
+    if (ClassHas(&c->priv_class, AName, 0))
+      return true;
+  return false;
 }
 
 const AVOutputFormat *FindPrivateMuxer(const char *AName, const std::string &APreferred) {
@@ -220,23 +239,33 @@ TOptionResult TFFOptions::Set(const std::string &AName, const std::string &AValu
 TOptionResult TFFOptions::SetCodecPrivate(const std::string &AName, const std::string &AValue,
                                           const TOptionOwners &AOwners, std::string &ASetName) {
   const char *name = AName.c_str();
-  const AVCodec *any = FindPrivateCodec(name, 0, std::string());
-  if (any == nullptr)
+  if (!AnyCodecHas(name))
     return TOptionResult::orNotFound;
-  const std::string *preferred[OptionMediaTypes] = {&AOwners.VideoCodec, &AOwners.AudioCodec,
-                                                    nullptr, &AOwners.SubtitleCodec, nullptr};
-  for (int t = 0; t < OptionMediaTypes; ++t) {
-    const AVCodec *c =
-        preferred[t] != nullptr ? FindPrivateCodec(name, GTypeFlags[t], *preferred[t]) : any;
-    if (c == nullptr)
-      continue;
-    CodecContextPtr ctx(avcodec_alloc_context3(c));
-    std::string stored;
-    if (!ctx || ctx->priv_data == nullptr ||
-        !CheckPrivateValue(ctx->priv_data, name, AValue, codec_private_opts[t], stored))
+  // Only the media types that have an encoder of their own take private options.
+  const struct {
+    int Type;
+    const std::string &Codec;
+  } kinds[] = {{0, AOwners.VideoCodec}, {1, AOwners.AudioCodec}, {3, AOwners.SubtitleCodec}};
+  bool found = false;
+  for (const auto &k : kinds) {
+    bool accepted = false;
+    const bool exists =
+        ForEachPrivateCodec(name, GTypeFlags[k.Type], k.Codec, [&](const AVCodec *c) {
+          CodecContextPtr ctx(avcodec_alloc_context3(c));
+          std::string stored;
+          if (!ctx || ctx->priv_data == nullptr ||
+              !CheckPrivateValue(ctx->priv_data, name, AValue, codec_private_opts[k.Type], stored))
+            return false;
+          av_dict_set(codec_private_opts[k.Type].Ref(), name, stored.c_str(), 0);
+          accepted = true;
+          return true;
+        });
+    if (exists && !accepted)
       return TOptionResult::orInvalid;
-    av_dict_set(codec_private_opts[t].Ref(), name, stored.c_str(), 0);
+    found = found || exists;
   }
+  if (!found)
+    return TOptionResult::orNotFound;
   ASetName = AName;
   return TOptionResult::orSet;
 }
