@@ -853,6 +853,35 @@ TEST_F(OptionsTest, OptionsWithoutTemplatesAreRefusedQuietly) {
   }
 }
 
+TEST_F(OptionsTest, OddValuesNeverCrashTheParser) {
+  const std::string big(1 << 20, '9');
+  std::string mixed(1 << 20, 'a');
+  mixed[1000] = '\0';
+  mixed[2000] = '=';
+  mixed[3000] = ':';
+  const std::string values[] = {"",    big,      mixed,  "\xff\xfe\x80", std::string("1\0x", 3),
+                                ":",   "=",      "-1",   "1e999",        "0x",
+                                "+-+", "1:2:3:", "\r\n", "<CRLF>",       "-2147483649"};
+  std::vector<std::string> names = TCustomFFmpeg::OptionNames();
+  names.insert(names.end(), {"g", "flags", "flags2", "partitions", "coder", "x264-params", big});
+  for (const std::string &name : names) {
+    // These would load modules or read files named by the value.
+    if (name == "vhook" || name == "apre" || name == "vpre" || name == "spre" || name == "fpre")
+      continue;
+    for (const std::string &value : values) {
+      try {
+        FTask.ParseOption(name, value);
+      } catch (const FFmpegException &) {
+      } catch (const EConvertError &) {
+      }
+    }
+  }
+  FTask.ParseOption("vcodec", "mpeg4");
+  EXPECT_EQ(FTask.Fvideo_codec_name, "mpeg4");
+  const std::string text = "a=" + mixed + "\r\n" + big + "<CRLF>b=\xff";
+  EXPECT_EQ(SplitOptionText(text).size(), 3u);
+}
+
 TEST(OptionText, SplitsNormalizedLines) {
   const struct {
     std::string Text;

@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <sstream>
+#include <unistd.h>
 
 extern "C" {
 #include <libavutil/opt.h>
@@ -119,8 +122,7 @@ const TPresetCase GPresetCases[] = {
     {"baseline", "hex", "7", "3", "0", "", "", "0", "1", "", "0", "0", "1", "1:0:0", "0x111"},
     {"default", "hex", "7", "3", "3", "0", "1", "1", "1", "1", "1", "2", "1", "1:0:0", "0x113"},
     {"fast", "hex", "6", "2", "3", "2", "1", "1", "1", "1", "1", "2", "1", "1:0:0", "0x113"},
-    {"fast_firstpass", "dia", "2", "1", "3", "2", "1", "0", "0", "1", "1", "2", "1", "1:0:0",
-     "0"},
+    {"fast_firstpass", "dia", "2", "1", "3", "2", "1", "0", "0", "1", "1", "2", "1", "1:0:0", "0"},
     {"faster", "hex", "4", "2", "3", "2", "1", "1", "1", "1", "1", "1", "1", "1:0:0", "0x113"},
     {"faster_firstpass", "dia", "2", "1", "3", "2", "1", "0", "0", "1", "1", "1", "1", "1:0:0",
      "0"},
@@ -133,8 +135,7 @@ const TPresetCase GPresetCases[] = {
     {"lossless_medium", "hex", "5", "3", "0", "", "", "0", "0", "", "1", "2", "0", "1:0:0", "0x31"},
     {"lossless_slow", "umh", "6", "2", "0", "", "", "1", "0", "", "1", "2", "0", "1:0:0", "0x33"},
     {"lossless_slower", "umh", "8", "4", "0", "", "", "1", "0", "", "1", "2", "0", "1:0:0", "0x33"},
-    {"lossless_ultrafast", "dia", "0", "3", "0", "", "", "0", "0", "", "0", "2", "0", "1:0:0",
-     "0"},
+    {"lossless_ultrafast", "dia", "0", "3", "0", "", "", "0", "0", "", "0", "2", "0", "1:0:0", "0"},
     {"main", "hex", "7", "3", "3", "0", "0", "0", "1", "1", "1", "2", "1", "1:0:0", "0x111"},
     {"max", "tesa", "10", "16", "3", "0", "1", "1", "2", "3", "1", "2", "1", "1:0:0", "0x133"},
     {"medium", "hex", "7", "3", "3", "2", "1", "1", "1", "1", "1", "2", "1", "1:0:0", "0x113"},
@@ -145,8 +146,7 @@ const TPresetCase GPresetCases[] = {
     {"placebo_firstpass", "tesa", "10", "16", "16", "2", "1", "1", "2", "3", "1", "2", "1", "1:0:0",
      "0x133"},
     {"slow", "umh", "8", "5", "3", "2", "1", "1", "1", "3", "1", "2", "1", "1:0:0", "0x113"},
-    {"slow_firstpass", "dia", "2", "1", "3", "2", "1", "0", "0", "3", "1", "2", "1", "1:0:0",
-     "0"},
+    {"slow_firstpass", "dia", "2", "1", "3", "2", "1", "0", "0", "3", "1", "2", "1", "1:0:0", "0"},
     {"slower", "umh", "9", "8", "3", "2", "1", "1", "2", "3", "1", "2", "1", "1:0:0", "0x133"},
     {"slower_firstpass", "dia", "2", "1", "3", "2", "1", "0", "0", "3", "1", "2", "1", "1:0:0",
      "0"},
@@ -193,6 +193,102 @@ TEST_F(PresetTest, EveryBuiltinPresetRunsX264WithItsSettings) {
       EXPECT_EQ(sei["qp"], "0");
     }
   }
+}
+
+} // namespace
+
+namespace {
+
+// A scratch folder made the working folder for one test.
+class PresetFileTest : public PresetTest {
+protected:
+  void SetUp() override {
+    PresetTest::SetUp();
+    char pattern[] = "/tmp/lc_preset_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    FFolder = pattern;
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof(cwd)), nullptr);
+    FOldFolder = cwd;
+    ASSERT_EQ(chdir(FFolder.c_str()), 0);
+  }
+  void TearDown() override {
+    EXPECT_EQ(chdir(FOldFolder.c_str()), 0);
+    std::filesystem::remove_all(FFolder);
+  }
+  void Write(const std::string &AName, const std::string &AText) {
+    std::ofstream(AName, std::ios::binary) << AText;
+  }
+  std::string Refusal(const std::string &AOption, const std::string &AName) {
+    try {
+      FTask.ApplyPreset(AOption, AName);
+    } catch (const FFmpegException &e) {
+      return e.what();
+    }
+    return std::string();
+  }
+  std::string FFolder, FOldFolder;
+};
+
+TEST_F(PresetFileTest, LookupOrderAndComposedNames) {
+  // Nothing to do without an option or a name.
+  EXPECT_EQ(Refusal("", "default"), "");
+  EXPECT_EQ(Refusal("vpre", ""), "");
+  // No codec name: "default" is no built-in preset and no file.
+  EXPECT_EQ(Refusal("vpre", "default"), "Preset \"default\" not found");
+  // A file of that name in the working folder serves.
+  Write("default", "g=77\n");
+  EXPECT_EQ(Refusal("vpre", "default"), "");
+  EXPECT_EQ(FTask.FOptions->avcodec_opts[0]->gop_size, 77);
+  // With the video codec the built-in preset wins over the file.
+  FTask.ParseOption("vcodec", "libx264");
+  EXPECT_EQ(Refusal("vpre", "default"), "");
+  EXPECT_EQ(FTask.FOptions->avcodec_opts[0]->gop_size, 250);
+  // Full names are found without regard to case, for any preset option.
+  EXPECT_EQ(Refusal("apre", "LIBX264-Main"), "");
+  // "fpre" always reads a file.
+  EXPECT_EQ(Refusal("fpre", "libx264-main"), "Preset \"libx264-main\" not found");
+  // An audio codec composes for "apre" only.
+  FTask.ParseOption("acodec", "libmp3lame");
+  EXPECT_EQ(Refusal("apre", "hq"), "Preset \"hq\" not found");
+}
+
+TEST_F(PresetFileTest, PresetFileLines) {
+  Write("good.ffpreset", "\r\n  g = 30 \r\n\r\nVCODEC=mpeg4\nacodec=copy\nkeyint_min=5\n");
+  EXPECT_EQ(Refusal("fpre", "good.ffpreset"), "");
+  EXPECT_EQ(FTask.FOptions->avcodec_opts[0]->gop_size, 30);
+  EXPECT_EQ(FTask.FOptions->avcodec_opts[0]->keyint_min, 5);
+  EXPECT_EQ(FTask.Fvideo_codec_name, "mpeg4");
+  EXPECT_EQ(FTask.Faudio_stream_copy, 1);
+
+  const struct {
+    const char *Text;
+    const char *Message;
+  } cases[] = {
+      {"g=1\n=5\n", "bad: Invalid syntax: \"=5\""},
+      {"g=\n", "bad: Invalid syntax: \"g=\""},
+      {"flags2\n", "bad: Invalid syntax: \"flags2\""},
+      {"bogus=1\n", "bad: Invalid option or argument: \"bogus=1\", parsed as \"bogus\" = \"1\""},
+      {"g=abc\n", "bad: Invalid option or argument: \"g=abc\", parsed as \"g\" = \"abc\""},
+  };
+  for (const auto &c : cases) {
+    Write("bad", c.Text);
+    EXPECT_EQ(Refusal("fpre", "bad"), c.Message) << c.Text;
+  }
+  std::filesystem::create_directory("folder");
+  EXPECT_EQ(Refusal("fpre", "folder"), "Preset \"folder\" not found");
+  Write("big", std::string((1 << 20) + 1, '#'));
+  EXPECT_EQ(Refusal("fpre", "big"), "Preset \"big\" is too large");
+}
+
+TEST_F(PresetTest, TheOldTextAloneWouldBeRefused) {
+  // What the translation is for: today's options refuse the old words as they stand.
+  FTask.ParseOption("vcodec", "libx264");
+  std::string set;
+  EXPECT_EQ(FTask.FOptions->Set("flags2", "+mixed_refs+wpred", {"libx264", "", "", ""}, set),
+            TOptionResult::orInvalid);
+  EXPECT_TRUE(FTask.SetCodecOption("flags2", "+mixed_refs+wpred"));
+  EXPECT_TRUE(FTask.SetCodecOption("directpred", "3"));
 }
 
 } // namespace
