@@ -722,7 +722,7 @@ TEST_F(OptionsTest, CodecOptionsFindTheirPlace) {
   FTask.ParseOption("vcodec", "libx264");
   FTask.ParseOption("f", "vcd");
   const struct {
-    const char *Name;
+    std::string Name;
     const char *Value;
     bool Result;
     std::function<bool()> Check;
@@ -731,7 +731,7 @@ TEST_F(OptionsTest, CodecOptionsFindTheirPlace) {
       {"g", " ", false, [] { return true; }},
       {"bogus_option", "1", false, [] { return true; }},
       {"g", "abc", false, [] { return true; }},
-      {std::string("g\0x", 3).c_str(), "1", false, [] { return true; }},
+      {std::string("g\0x", 3), "1", false, [] { return true; }},
       // Generic codec options, on every template whose media type they carry.
       {" g ", " 100 ", true, [&] { return o.avcodec_opts[0]->gop_size == 100; }},
       {"strict", "-2", true,
@@ -762,7 +762,7 @@ TEST_F(OptionsTest, CodecOptionsFindTheirPlace) {
       {"sws_flags", "bilinear", true, [&] { return o.SwsFlags() == SWS_BILINEAR; }},
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE(std::string(c.Name) + "=" + c.Value);
+    SCOPED_TRACE(c.Name + "=" + c.Value);
     EXPECT_EQ(FTask.SetCodecOption(c.Name, c.Value), c.Result);
     EXPECT_TRUE(c.Check());
   }
