@@ -138,7 +138,7 @@ std::vector<TCodecSetting> TranslateFlags(const std::string &AField, const std::
       if (flags2)
         bits = 0;
       if (w || loop)
-        rest = "0";
+        rest.assign(1, '0');
     }
     if (loop) {
       // x264 filters by default; only switching it off needs saying.
