@@ -1,0 +1,25 @@
+#include "ffmpeg_transcoder.h"
+
+#include "ffmpeg_loader.h"
+
+#include <algorithm>
+
+TCustomFFmpeg::TCustomFFmpeg(int AMaxFiles, void *AOwner)
+    : TFFBaseComponent(AOwner), FMaxFiles(std::clamp(AMaxFiles, MIN_FILES, MAX_FILES)) {
+  ResetOptions();
+}
+
+TCustomFFmpeg::~TCustomFFmpeg() {
+  CloseFiles();
+  ReleaseFrameHooks(&FFirstHook);
+}
+
+void TCustomFFmpeg::Reinitialize() {
+  if (!FFLoader().Loaded(TaskListLibraries))
+    return;
+  CloseFiles();
+  ResetOptions();
+  ResetRunState();
+  FTotalOutputDuration = -1;
+  FOptions = std::make_unique<TFFOptions>(Fsws_flags);
+}
