@@ -1,6 +1,5 @@
 #include "about_box.h"
 
-#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -20,8 +19,7 @@ TForm2::TForm2(QWidget *AParent) : QDialog(AParent) {
   font.setPointSizeF(font.pointSizeF() * 1.4);
   font.setBold(true);
   name->setFont(font);
-  auto *version =
-      new QLabel(QStringLiteral("版本 %1").arg(QCoreApplication::applicationVersion()), this);
+  auto *version = new QLabel(QStringLiteral("版本 ") + QStringLiteral(LC_VERSION), this);
   auto *text = new QLabel(QStringLiteral("把视频和音频文件批量转换成手机、播放器和电脑可以播放的"
                                          "格式。\n添加文件，选择输出格式，点击“开始”即可。"),
                           this);

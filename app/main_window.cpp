@@ -8,6 +8,8 @@
 #include "task_list_link.h"
 #include "window_dialogs.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -27,6 +29,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <QMimeData>
+#include <QStyleOptionProgressBar>
 #include <QStyledItemDelegate>
 #include <QToolBar>
 #include <QToolButton>
@@ -55,13 +59,49 @@ QIcon Glyph(const QString &AName) {
   return QIcon(QPixmap(QStringLiteral(":/glyphs/%1.png").arg(AName)));
 }
 
-// Grid lines between the cells of the job list.
+// Grid lines between the cells of the job list, and the progress cell drawn as a bar with its
+// text ("N/A" and empty cells stay text).
 class TGridDelegate : public QStyledItemDelegate {
 public:
   using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+  void initStyleOption(QStyleOptionViewItem *AOption, const QModelIndex &AIndex) const override {
+    QStyledItemDelegate::initStyleOption(AOption, AIndex);
+    // A narrow input column shows the end of the path: the file's name.
+    if (AIndex.column() == jcInputFile)
+      AOption->textElideMode = Qt::ElideLeft;
+  }
+
+public:
   void paint(QPainter *APainter, const QStyleOptionViewItem &AOption,
              const QModelIndex &AIndex) const override {
-    QStyledItemDelegate::paint(APainter, AOption, AIndex);
+    const QString text = AIndex.data().toString();
+    bool percent = false;
+    const int value = AIndex.column() == jcProgress && text.endsWith(QLatin1Char('%'))
+                          ? text.chopped(1).toInt(&percent)
+                          : 0;
+    if (percent) {
+      QStyleOptionViewItem background = AOption;
+      initStyleOption(&background, AIndex);
+      background.text.clear();
+      QStyle *style = AOption.widget ? AOption.widget->style() : QApplication::style();
+      style->drawControl(QStyle::CE_ItemViewItem, &background, APainter, AOption.widget);
+      QStyleOptionProgressBar bar;
+      bar.rect = AOption.rect.adjusted(2, 2, -3, -3);
+      bar.minimum = 0;
+      bar.maximum = 100;
+      bar.progress = std::clamp(value, 0, 100);
+      bar.text = text;
+      bar.textVisible = true;
+      bar.textAlignment = Qt::AlignCenter;
+      bar.state = AOption.state | QStyle::State_Horizontal;
+      bar.palette = AOption.palette;
+      bar.fontMetrics = AOption.fontMetrics;
+      style->drawControl(QStyle::CE_ProgressBar, &bar, APainter, AOption.widget);
+    } else {
+      QStyledItemDelegate::paint(APainter, AOption, AIndex);
+    }
     APainter->save();
     APainter->setPen(QColor(0xd5, 0xdc, 0xe4));
     const QRect r = AOption.rect;
@@ -318,6 +358,7 @@ QWidget *TForm1::CreateJobArea() {
   lvFiles->setItemDelegate(new TGridDelegate(lvFiles));
   lvFiles->setTextElideMode(Qt::ElideMiddle);
   lvFiles->viewport()->installEventFilter(this);
+  lvFiles->viewport()->setAcceptDrops(true);
   connect(lvFiles, &QTreeWidget::itemSelectionChanged, this, [this] {
     if (FRowSurgery == 0 && SelectedJob() != nullptr)
       lvFilesSelectItem();
@@ -341,6 +382,8 @@ QWidget *TForm1::CreateJobArea() {
   QPalette palette = empty->palette();
   palette.setColor(QPalette::Window, Qt::white);
   empty->setPalette(palette);
+  empty->setAcceptDrops(true);
+  empty->installEventFilter(this);
   pnlEmptyList = empty;
 
   stackLayout->addWidget(lvFiles, 0, 0);
@@ -578,6 +621,7 @@ void TForm1::closeEvent(QCloseEvent *AEvent) {
     DetachPlayerEvents();
     FTasks->DetachEvents();
     FTasks->Stop();
+    FActions->InhibitSleep(false);
     GetLogger()->SetOnLog(nullptr);
     frmLog->hide();
   }
@@ -585,6 +629,22 @@ void TForm1::closeEvent(QCloseEvent *AEvent) {
 }
 
 bool TForm1::eventFilter(QObject *AObject, QEvent *AEvent) {
+  if ((AObject == lvFiles->viewport() || AObject == pnlEmptyList) &&
+      (AEvent->type() == QEvent::DragEnter || AEvent->type() == QEvent::DragMove ||
+       AEvent->type() == QEvent::Drop)) {
+    auto *drop = static_cast<QDropEvent *>(AEvent);
+    if (!drop->mimeData()->hasUrls() || !mnuAddFile->isEnabled())
+      return false;
+    drop->acceptProposedAction();
+    if (AEvent->type() == QEvent::Drop) {
+      QStringList paths;
+      for (const QUrl &url : drop->mimeData()->urls())
+        if (url.isLocalFile())
+          paths << url.toLocalFile();
+      DropPaths(paths);
+    }
+    return true;
+  }
   if (AObject == edt) {
     if (AEvent->type() == QEvent::FocusOut) {
       const auto reason = static_cast<QFocusEvent *>(AEvent)->reason();

@@ -5,6 +5,7 @@
 #include "app_paths.h"
 #include "ini_file.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QMainWindow>
 #include <QString>
@@ -113,6 +114,8 @@ public:
   void AddFileCore(const QString &AFileName);
   void AddFilesCore(const QStringList &AFileNames);
   void AddFolderCore(const QString &AFolder);
+  // Files and folders dropped on the job list, added as by the add commands.
+  void DropPaths(const QStringList &APaths);
   // The row side of one add: appends a row with AColumns (missing ones empty), hides the
   // picture over the empty list, makes the window ready and logs the success.
   QTreeWidgetItem *AppendJob(const QStringList &AColumns);
@@ -266,8 +269,10 @@ private:
   void SwapJobs(int ARow1, int ARow2);
   void SelectJob(QTreeWidgetItem *AItem);
   QTreeWidgetItem *JobOfTask(int ATaskIndex) const;
-  // Runs AFiles from the last to the first through AddFileJob; false when the add ended early.
+  // Runs AFiles from the last to the first through AddFileJob, with a progress dialog when it
+  // takes a while; false when the add ended early.
   bool AddFileList(const QStringList &AFiles);
+  void ShowAddSummary(int AAdded, int ARefused);
   void ApplySkin(int AIndex);
   void ShowOptions();
   void ShowAbout();
@@ -288,6 +293,9 @@ private:
   int FRowSurgery = 0;         // rows are being moved or deleted: selection changes are not
                                // the user's
   QTreeWidgetItem *FRenameItem = nullptr; // the row the rename box edits
+  QHash<int, QElapsedTimer> FTaskClocks;  // since each task's first report in this run
+  int FRunConverted = 0;                  // tasks of this run that converted to the end
+  int FRunUnfinished = 0;                 // tasks of this run that failed or were stopped
   QString FOpenFilter;
   int FSkinIndex = 0;
   QHash<QWidget *, QAction *> FToolPlaces; // each toolbar button's place

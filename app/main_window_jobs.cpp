@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QProgressDialog>
+#include <QStatusBar>
 #include <QTreeWidget>
 
 namespace {
@@ -90,21 +92,71 @@ void TForm1::AddFolder() {
 void TForm1::AddFileCore(const QString &AFileName) {
   if (AFileName.isEmpty() || !QFileInfo(AFileName).isFile())
     return;
-  if (AddFileJob(AFileName) != TAddFileResult::afAdded)
+  const bool added = AddFileJob(AFileName) == TAddFileResult::afAdded;
+  ShowAddSummary(added ? 1 : 0, added ? 0 : 1);
+  if (!added)
     return;
   SelectJob(Job(JobCount() - 1));
   lvFiles->setFocus();
 }
 
 bool TForm1::AddFileList(const QStringList &AFiles) {
-  for (qsizetype i = AFiles.size() - 1; i >= 0; --i) {
-    if (!QFileInfo::exists(AFiles[i]))
-      return false;
-    const TAddFileResult result = AddFileJob(AFiles[i]);
-    if (result == TAddFileResult::afNoTask || result == TAddFileResult::afNoOutput)
-      return false;
+  const int count = static_cast<int>(AFiles.size());
+  QProgressDialog progress(QStringLiteral("正在添加文件..."), QStringLiteral("取消"), 0, count,
+                           this);
+  progress.setWindowTitle(windowTitle());
+  progress.setWindowModality(Qt::WindowModal);
+  progress.setMinimumDuration(500);
+  int added = 0;
+  int refused = 0;
+  bool whole = true;
+  for (int done = 0; done < count && whole; ++done) {
+    progress.setLabelText(QStringLiteral("正在添加文件 %1 / %2").arg(done + 1).arg(count));
+    progress.setValue(done);
+    const QString &file = AFiles[count - 1 - done];
+    if (progress.wasCanceled() || !QFileInfo::exists(file)) {
+      whole = false;
+      break;
+    }
+    const TAddFileResult result = AddFileJob(file);
+    if (result == TAddFileResult::afAdded)
+      ++added;
+    else
+      ++refused;
+    whole = result == TAddFileResult::afAdded || result == TAddFileResult::afNotExamined;
   }
-  return true;
+  progress.setValue(count);
+  ShowAddSummary(added, refused);
+  return whole;
+}
+
+void TForm1::ShowAddSummary(int AAdded, int ARefused) {
+  QString text = QStringLiteral("已添加 %1 个文件").arg(AAdded);
+  if (ARefused > 0)
+    text += QStringLiteral("，%1 个文件不能转换（原因见“查看”菜单中的日志窗口）").arg(ARefused);
+  statusBar()->showMessage(text);
+}
+
+void TForm1::DropPaths(const QStringList &APaths) {
+  if (!mnuAddFile->isEnabled())
+    return;
+  QStringList files, folders;
+  for (const QString &path : APaths) {
+    const QFileInfo info(path);
+    if (info.isDir())
+      folders << path;
+    else if (info.isFile())
+      files << path;
+  }
+  if (files.isEmpty() && folders.isEmpty())
+    return;
+  Button6Click();
+  if (!EnsureLibraries())
+    return;
+  if (!files.isEmpty())
+    AddFilesCore(files);
+  for (const QString &folder : folders)
+    AddFolderCore(folder);
 }
 
 void TForm1::AddFilesCore(const QStringList &AFileNames) {

@@ -21,6 +21,9 @@ bool TForm1::button28Click() {
   // however the rows were moved.
   for (int i = 0; i < JobCount(); ++i)
     Job(i)->setText(jcTaskNumber, QString::number(i + 1));
+  FTaskClocks.clear();
+  FRunConverted = 0;
+  FRunUnfinished = 0;
   FTasks->ClearTasks();
   for (int i = 0; i < JobCount(); ++i) {
     QString error;
@@ -42,6 +45,7 @@ void TForm1::btnStartClick() {
     return;
   FStoppedByUser = false;
   SetWindowState(TWindowState::wsConverting);
+  FActions->InhibitSleep(true);
   FTasks->Start(FForm5 ? FForm5->ThreadCount() : 1);
 }
 
@@ -85,18 +89,43 @@ void TForm1::ShowTaskProgress(int ATaskIndex, int64_t ACurrentDuration_us,
     row->setText(jcFPS, QString::number(AFPS));
   row->setText(jcPosition, SecToDate(ACurrentDuration_us / 1000000));
   row->setText(jcConvertedSize, JobSizeText(ACurrentSize));
+
+  QElapsedTimer &clock = FTaskClocks[ATaskIndex];
+  if (!clock.isValid())
+    clock.start();
+  const int64_t elapsed_ms = clock.elapsed();
+  QString tip = QStringLiteral("已用时间 %1").arg(SecToDate(elapsed_ms / 1000));
+  if (ACurrentDuration_us > 0 && ATotalDuration_us > ACurrentDuration_us) {
+    // What is left goes at the pace so far; the output grows at its bit rate so far.
+    const double rest = double(ATotalDuration_us - ACurrentDuration_us) / ACurrentDuration_us;
+    tip += QStringLiteral("\n剩余时间 约 %1").arg(SecToDate(int64_t(elapsed_ms * rest / 1000)));
+    if (ACurrentSize > 0)
+      tip +=
+          QStringLiteral("\n预计大小 约 %1").arg(JobSizeText(int64_t(ACurrentSize * (1.0 + rest))));
+  }
+  row->setToolTip(jcProgress, tip);
 }
 
 void TForm1::ShowTaskTermination(int ATaskIndex, bool AFinished, bool AException,
                                  const QString &AExceptionMsg) {
   if (FClosing)
     return;
-  if (ATaskIndex >= 0 && AFinished) {
-    if (QTreeWidgetItem *row = JobOfTask(ATaskIndex))
-      row->setText(jcProgress, QStringLiteral("100%"));
+  if (ATaskIndex >= 0) {
+    if (AFinished) {
+      ++FRunConverted;
+      if (QTreeWidgetItem *row = JobOfTask(ATaskIndex))
+        row->setText(jcProgress, QStringLiteral("100%"));
+    } else {
+      ++FRunUnfinished;
+    }
   }
   if (ATaskIndex < 0) {
     SetWindowState(TWindowState::wsEnded);
+    FActions->InhibitSleep(false);
+    FActions->Notify(FStoppedByUser ? QStringLiteral("转换已停止") : QStringLiteral("转换完成"),
+                     QStringLiteral("已转换 %1 个文件，%2 个文件没有完成")
+                         .arg(FRunConverted)
+                         .arg(FRunUnfinished));
     switch (FForm5 ? FForm5->AfterDone() : 3) {
     case 0:
       OpenOutputFolder();

@@ -41,7 +41,12 @@ public:
     Calls << QStringLiteral("sound:") + AFileName;
     return true;
   }
-  QStringList Calls;
+  void InhibitSleep(bool AOn) override { Session << QStringLiteral("inhibit %1").arg(AOn); }
+  void Notify(const QString &ASummary, const QString &ABody) override {
+    Session << ASummary + QStringLiteral(": ") + ABody;
+  }
+  QStringList Calls;   // after-done actions, folders and pages
+  QStringList Session; // sleep lock and notifications
 };
 
 // Records what the window shows and answers its dialogs from queues (empty: cancelled).

@@ -12,6 +12,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QStatusBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -232,6 +234,8 @@ TEST_F(MainWindowTest, CommandsFollowTheStateThroughRunsPausesAndStops) {
   EXPECT_EQ(seenDuringStop, wsStopping);
   ExpectCommands(Form(), wsEnded, true);
   EXPECT_EQ(F->Actions.Calls, QStringList{"open:" + Form().FileOutPutPath});
+  EXPECT_EQ(F->Actions.Session, (QStringList{"inhibit 1", "inhibit 0",
+                                             "转换已停止: 已转换 0 个文件，2 个文件没有完成"}));
 
   // After a stop the toolbar's 开始 runs the jobs again, and 暂停 is offered again.
   F->Tasks.OnStop = nullptr;
@@ -245,6 +249,7 @@ TEST_F(MainWindowTest, CommandsFollowTheStateThroughRunsPausesAndStops) {
   Form().ShowTaskTermination(-1, true, false, QString());
   ExpectCommands(Form(), wsEnded, false);
   EXPECT_EQ(F->Actions.Calls.size(), 2);
+  EXPECT_EQ(F->Actions.Session.last(), "转换完成: 已转换 2 个文件，0 个文件没有完成");
 
   Form().btnClearClick();
   ExpectCommands(Form(), wsEmpty, false);
@@ -329,6 +334,11 @@ TEST_F(MainWindowTest, ProgressAndTerminationFillTheRowOfTheirTask) {
     EXPECT_EQ(task0->text(jcPosition), r.Position);
     EXPECT_EQ(task0->text(jcConvertedSize), r.SizeText);
   }
+  // The estimate goes by the pace and bit rate so far: half done at 1.5MB ends near 3MB.
+  Form().ShowTaskProgress(0, 50, 100, 25, 1572864);
+  EXPECT_TRUE(task0->toolTip(jcProgress).contains("预计大小 约 3MB"))
+      << task0->toolTip(jcProgress).toStdString();
+  EXPECT_TRUE(task0->toolTip(jcProgress).startsWith("已用时间 00:00:"));
   EXPECT_EQ(Form().Job(0)->text(jcProgress), ""); // other rows untouched
 
   Form().ShowTaskTermination(0, true, false, QString());
@@ -434,6 +444,36 @@ TEST_F(MainWindowTest, AddsEndEarlyOrGoOnAsEachFailureSays) {
     EXPECT_EQ(rows, c.WantRows) << c.Names.join(",").toStdString();
     EXPECT_EQ(Form().SelectedJob() != nullptr, c.WantSelection);
   }
+  // The status bar counts what the last add took and refused.
+  F->Dialogs.FileLists.push_back({F->MakeFile("x.avi"), F->MakeFile("bad.avi")});
+  Form().AddFiles();
+  EXPECT_TRUE(Form().statusBar()->currentMessage().startsWith("已添加 1 个文件，1 个文件不能转换"));
+}
+
+TEST_F(MainWindowTest, DroppedFilesAndFoldersAreAddedWhileAddingIsOffered) {
+  const QString file = F->MakeFile("dropped.avi");
+  const QString folder = F->Dir.path() + "/dropfolder";
+  QDir().mkpath(folder);
+  F->MakeFile("../dropfolder/inner.mkv");
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(file), QUrl::fromLocalFile(folder),
+                QUrl::fromLocalFile(F->Dir.path() + "/nothing-here.avi")});
+  auto drop = [&](QWidget *ATarget) {
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(ATarget, &enter);
+    QDropEvent dropped(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(ATarget, &dropped);
+    return dropped.isAccepted();
+  };
+  EXPECT_TRUE(drop(Form().pnlEmptyList)); // the picture over the empty list takes drops too
+  QStringList rows;
+  for (const QString &p : Column(Form(), jcInputFile))
+    rows << QFileInfo(p).fileName();
+  EXPECT_EQ(rows, (QStringList{"dropped.avi", "inner.mkv"}));
+
+  Form().btnStartClick();
+  EXPECT_FALSE(drop(Form().lvFiles->viewport()));
+  EXPECT_EQ(Form().JobCount(), 2);
 }
 
 TEST_F(MainWindowTest, FolderAddLooksAtItsOwnFilesOnly) {
