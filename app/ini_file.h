@@ -1,6 +1,6 @@
-// "option.ini" access with the rules of the Windows profile-string functions: every call opens,
-// reads or rewrites, and closes the file, so several readers and writers never hold a stale
-// copy. Sections and keys match without regard to case; text is UTF-8.
+// "option.ini" access: every call opens, reads or rewrites, and closes the file, so several
+// readers and writers never hold a stale copy. Sections and keys match without regard to case;
+// text is UTF-8.
 #pragma once
 
 #include <QString>
