@@ -1,10 +1,5 @@
-#include "main_window.h"
-
-#include <QApplication>
+#include "application.h"
 
 int main(int argc, char *argv[]) {
-  QApplication app(argc, argv);
-  TForm1 form;
-  form.show();
-  return app.exec();
+  return RunApplication(argc, argv);
 }

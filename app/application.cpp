@@ -1,0 +1,44 @@
+#include "application.h"
+
+#include "about_box.h"
+#include "app_paths.h"
+#include "main_window.h"
+#include "options_dialog.h"
+#include "system_actions.h"
+#include "task_list_link.h"
+#include "window_dialogs.h"
+
+#include <QApplication>
+
+#include <memory>
+
+void CreateSecondaryForms(TForm1 &AForm1) {
+  auto *form2 = new TForm2(&AForm1);
+  TTaskListLink &tasks = AForm1.Tasks();
+  auto *form5 = new TForm5(
+      AForm1.Ini(), [&tasks](bool AOn) { tasks.SetPreview(AOn); }, &AForm1);
+  AForm1.SetForms(form2, form5);
+}
+
+int RunApplication(int argc, char *argv[]) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("lingchuan-converter"));
+  QApplication::setApplicationDisplayName(QStringLiteral("凌川安卓手机格式转换器"));
+  QApplication::setApplicationVersion(QStringLiteral(LC_VERSION));
+
+  TDesktopActions actions;
+  TQtDialogs dialogs;
+  TNoTaskList tasks;
+  TWindowContext context;
+  context.Paths = DefaultAppPaths();
+  context.Actions = &actions;
+  context.Dialogs = &dialogs;
+  context.Tasks = &tasks;
+
+  auto form1 = std::make_unique<TForm1>(context);
+  CreateSecondaryForms(*form1);
+  form1->show();
+  const int code = QApplication::exec();
+  form1.reset();
+  return code;
+}

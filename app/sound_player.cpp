@@ -1,0 +1,61 @@
+#include "sound_player.h"
+
+#include <QFile>
+
+#include <SDL.h>
+
+TSoundPlayer::TSoundPlayer(QObject *AParent) : QObject(AParent) {
+  FDoneTimer.setInterval(100);
+  connect(&FDoneTimer, &QTimer::timeout, this, &TSoundPlayer::CheckDone);
+}
+
+TSoundPlayer::~TSoundPlayer() {
+  CloseDevice();
+  if (FAudioInit)
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+}
+
+bool TSoundPlayer::Play(const QString &AFileName) {
+  CloseDevice();
+  if (!FAudioInit) {
+    // Counted by SDL, so the preview player may use the audio subsystem at the same time.
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+      return false;
+    FAudioInit = true;
+  }
+  SDL_AudioSpec spec;
+  Uint8 *buffer = nullptr;
+  Uint32 length = 0;
+  if (SDL_LoadWAV(QFile::encodeName(AFileName).constData(), &spec, &buffer, &length) == nullptr)
+    return false;
+  spec.callback = nullptr; // queued, not pulled
+  FDevice = SDL_OpenAudioDevice(nullptr, 0, &spec, nullptr, 0);
+  const bool queued = FDevice != 0 && SDL_QueueAudio(FDevice, buffer, length) == 0;
+  SDL_FreeWAV(buffer);
+  if (!queued) {
+    CloseDevice();
+    return false;
+  }
+  SDL_PauseAudioDevice(FDevice, 0);
+  FDrained = false;
+  FDoneTimer.start();
+  return true;
+}
+
+void TSoundPlayer::CheckDone() {
+  if (FDevice == 0 || SDL_GetQueuedAudioSize(FDevice) != 0)
+    return;
+  // The device still holds the last buffer when the queue runs dry: close one tick later.
+  if (FDrained)
+    CloseDevice();
+  else
+    FDrained = true;
+}
+
+void TSoundPlayer::CloseDevice() {
+  FDoneTimer.stop();
+  if (FDevice != 0) {
+    SDL_CloseAudioDevice(FDevice);
+    FDevice = 0;
+  }
+}
