@@ -398,6 +398,7 @@ void TCustomPlayer::PlayThreadMain() {
     std::lock_guard<std::recursive_mutex> lock(FDataLock);
     CloseStream();
   }
+  SDL_TLSCleanup(); // streams switched here open and close sound devices
   ReportState(psStop);
   FStopEvent.Set();
 }
@@ -537,6 +538,7 @@ void TCustomPlayer::Stop(bool AWaitForStop) {
   }
   if (!FEventThread.IsCurrent() && FEventThread.Joinable()) {
     FStopWaitsForEvents = true;
+    FPlayEvent.Event.Set(); // wakes it to see that nothing more will come
     FEventThread.Join();
     FStopWaitsForEvents = false;
   }

@@ -296,6 +296,8 @@ done:
     is->Opened = -1;
   CloseAllComponents(is);
   is->ic.reset();
+  // SDL keeps per-thread data (its error text) that it frees itself only on its own threads.
+  SDL_TLSCleanup();
   if (is->Opened == -1)
     is->Opened = -2;
 }
