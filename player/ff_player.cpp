@@ -44,7 +44,7 @@ double NowSeconds() {
 }
 
 TCustomPlayer::TCustomPlayer(void *AOwner)
-    : TFFBaseComponent(AOwner), FAlive(std::make_shared<std::atomic<bool>>(true)) {}
+    : TFFBaseComponent(AOwner), FPlayEvent(std::make_shared<TEventChannel>()) {}
 
 TCustomPlayer::~TCustomPlayer() {
   {
@@ -54,7 +54,7 @@ TCustomPlayer::~TCustomPlayer() {
     FOnHook = nullptr;
   }
   Stop(true);
-  *FAlive = false;
+  JoinEventThreads();
 }
 
 bool TCustomPlayer::AVLibLoaded() const {
@@ -176,10 +176,12 @@ bool TCustomPlayer::Open(const std::string &AFileName, TPlayerScreen *AScreen, b
     return false;
   }
   Stop(true);
+  if (FDisableDisplay)
+    FDisableVideo = true;
   InitSDLAudio();
   FScreen = AScreen;
   FSurface = AScreen ? AScreen->Surface() : nullptr;
-  FPlayEvent.Clear();
+  FPlayEvent = std::make_shared<TEventChannel>();
   {
     std::lock_guard<std::mutex> lock(FPlayQueueLock);
     FPlayQueue.clear();
@@ -202,7 +204,8 @@ bool TCustomPlayer::Open(const std::string &AFileName, TPlayerScreen *AScreen, b
   }
   DoFileOpen(is);
   FStopEvent.Reset();
-  FEventThread.Start([this] { EventThreadMain(); });
+  FEventThread = std::make_unique<TOwnedThread>();
+  FEventThread->Start([this, channel = FPlayEvent] { EventThreadMain(channel); });
   FPlayThread.Start([this] { PlayThreadMain(); });
   return true;
 }
@@ -214,7 +217,7 @@ bool TCustomPlayer::OpenStream(const std::string &AFileName, bool APaused) {
   o.Tuning = FTuning;
   o.DisableAudio = FDisableAudio;
   o.DisableDisplay = FDisableDisplay;
-  o.DisableVideo = FDisableVideo || FDisableDisplay;
+  o.DisableVideo = FDisableVideo;
   o.VideoFilters = FVideoFilters;
   o.Format = FFormat;
   o.FrameWidth = FFrameWidth;
@@ -411,9 +414,9 @@ void TCustomPlayer::ReportState(TPlayState AState) {
     hasHandler = static_cast<bool>(FOnState);
   }
   if (hasHandler)
-    FPlayEvent.Put(pekState, AState);
+    FPlayEvent->Ring.Put(pekState, AState);
   else if (AState == psStop)
-    FPlayEvent.Put(pekEnd, 0);
+    FPlayEvent->Ring.Put(pekEnd, 0);
 }
 
 void TCustomPlayer::PutPosition(int64_t APTS) {
@@ -423,50 +426,33 @@ void TCustomPlayer::PutPosition(int64_t APTS) {
     hasHandler = static_cast<bool>(FOnPosition);
   }
   if (hasHandler)
-    FPlayEvent.Put(pekPosition, APTS);
+    FPlayEvent->Ring.Put(pekPosition, APTS);
 }
 
 void TCustomPlayer::Deliver(const std::function<void()> &ACall) {
-  auto guarded = [this, ACall] {
+  auto guarded = [this, &ACall] {
+    FDeliveryDepth++;
     try {
       ACall();
     } catch (const std::exception &e) {
       Log(llError, std::string("Error occurs in event handler: ") + e.what());
     }
+    FDeliveryDepth--;
   };
-  if (!FTriggerEventInMainThread || IsMainThread()) {
+  if (FTriggerEventInMainThread && !IsMainThread())
+    SyncCall(guarded);
+  else
     guarded();
-    return;
-  }
-  struct TDelivery {
-    TEvent Done;
-    std::atomic<bool> Started{false};
-  };
-  auto d = std::make_shared<TDelivery>();
-  auto alive = FAlive;
-  QMetaObject::invokeMethod(
-      QCoreApplication::instance(),
-      [d, alive, guarded] {
-        d->Started = true;
-        if (*alive)
-          guarded();
-        d->Done.Set();
-      },
-      Qt::QueuedConnection);
-  while (!d->Done.WaitFor(20ms)) {
-    // The main thread is inside this call and waits in Stop for this thread to end.
-    if (d->Started && FStopWaitsForEvents)
-      return;
-  }
 }
 
-void TCustomPlayer::EventThreadMain() {
+void TCustomPlayer::EventThreadMain(std::shared_ptr<TEventChannel> AChannel) {
+  TPlayEvent &ring = AChannel->Ring;
   for (;;) {
     TPlayEventEntry e;
-    if (!FPlayEvent.Take(e)) {
-      if (FStopWaitsForEvents && FPlayThread.Finished())
+    if (!ring.Take(e)) {
+      if (AChannel->Closed)
         return;
-      FPlayEvent.Event.WaitFor(50ms);
+      ring.Event.WaitFor(100ms);
       continue;
     }
     if (e.Kind == pekPosition) {
@@ -477,7 +463,7 @@ void TCustomPlayer::EventThreadMain() {
         handler = FOnPosition;
       }
       if (handler)
-        Deliver([this, handler, v = e.Value] { handler(this, v); });
+        Deliver([this, &handler, &e] { handler(this, e.Value); });
     } else if (e.Kind == pekState) {
       FEventState = int(e.Value);
       TPlayStateEvent handler;
@@ -486,13 +472,23 @@ void TCustomPlayer::EventThreadMain() {
         handler = FOnState;
       }
       if (handler)
-        Deliver([this, handler, v = TPlayState(e.Value)] { handler(this, v); });
+        Deliver([this, &handler, &e] { handler(this, TPlayState(e.Value)); });
       if (e.Value == psStop)
         return;
     } else if (e.Kind == pekEnd) {
       return;
     }
   }
+}
+
+void TCustomPlayer::JoinEventThreads() {
+  // Inside a delivery the event thread that made it waits for this very call to return.
+  if (OnEventLoopThread() && FDeliveryDepth > 0)
+    return;
+  for (auto &t : FRetiredEventThreads)
+    if (!t->IsCurrent())
+      t->Join();
+  std::erase_if(FRetiredEventThreads, [](const auto &t) { return !t->Joinable(); });
 }
 
 void TCustomPlayer::Stop(bool AWaitForStop) {
@@ -536,11 +532,11 @@ void TCustomPlayer::Stop(bool AWaitForStop) {
     }
     FPlayThread.Join();
   }
-  if (!FEventThread.IsCurrent() && FEventThread.Joinable()) {
-    FStopWaitsForEvents = true;
-    FPlayEvent.Event.Set(); // wakes it to see that nothing more will come
-    FEventThread.Join();
-    FStopWaitsForEvents = false;
+  FPlayEvent->Closed = true;
+  FPlayEvent->Ring.Event.Set(); // wakes the event thread to see that nothing more will come
+  if (FEventThread) {
+    FRetiredEventThreads.push_back(std::move(FEventThread));
+    JoinEventThreads();
   }
   if (open || hadThread)
     ResetFileSettings();

@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class TPlayerScreen;
 class TScreenSurface;
@@ -187,6 +188,13 @@ private:
     TPlayThreadEventKind Kind;
     std::function<void()> Task;
   };
+  // The notification ring of the open file, with the flag that no more entries will come. Each
+  // file has its own, so that an event thread still finishing the previous file's deliveries
+  // never takes the next file's.
+  struct TEventChannel {
+    TPlayEvent Ring;
+    std::atomic<bool> Closed{false};
+  };
 
   void SetLastErrMsg(const std::string &AMsg);
   void Error(const std::string &AMsg, bool AKeep = true);
@@ -205,7 +213,8 @@ private:
 
   void PostPlayEvent(TPlayThreadEventKind AKind, std::function<void()> ATask = nullptr);
   void PlayThreadMain();
-  void EventThreadMain();
+  void EventThreadMain(std::shared_ptr<TEventChannel> AChannel);
+  void JoinEventThreads();
   void StreamSeek(TVideoState *is, int64_t APos, int64_t ARel, int AFlags);
   void WaitSeekEnd(bool AHasVideo);
   std::unique_lock<std::recursive_mutex> LockData() const;
@@ -227,7 +236,7 @@ private:
   TEvent FSeekEvent{true};
   TEvent FPictEvent{true};
   TEvent FStopEvent{true};
-  TPlayEvent FPlayEvent;
+  std::shared_ptr<TEventChannel> FPlayEvent; // the open file's
   std::atomic<int> FEventState{psStop};
   std::atomic<int64_t> FEventPTS{0};
   std::atomic<bool> FSeeking{false};
@@ -275,13 +284,12 @@ private:
   std::deque<TPlayThreadEvent> FPlayQueue;
 
   TOwnedThread FPlayThread;
-  TOwnedThread FEventThread;
-  // Main-thread deliveries of the event thread: how deep the main thread is inside them, and
-  // whether a stop waits for the event thread (then it stops waiting for a delivery that the
-  // main thread is in the middle of).
+  std::unique_ptr<TOwnedThread> FEventThread;
+  // Event threads that could not be joined when their file stopped, because the stop came from
+  // inside one of their deliveries; joined by a later stop or the destructor. Main thread only.
+  std::vector<std::unique_ptr<TOwnedThread>> FRetiredEventThreads;
+  // How deep the main thread is inside deliveries of the event thread.
   std::atomic<int> FDeliveryDepth{0};
-  std::atomic<bool> FStopWaitsForEvents{false};
-  std::shared_ptr<std::atomic<bool>> FAlive;
   bool FSDLAudioInited = false;
   bool FLoopArmed = true; // play thread: the position was below the play time since the last loop
 };

@@ -12,10 +12,9 @@ void TScreenSurface::RequestUpdate() {
   if (FWidget == nullptr || FUpdatePosted)
     return;
   FUpdatePosted = true;
-  QWidget *w = FWidget;
   // Posted while FLock is held: the widget detaches under the same lock before it goes away.
-  QMetaObject::invokeMethod(
-      w, [w] { w->update(); }, Qt::QueuedConnection);
+  // By name, so that nothing of ours crosses the threads inside the library's queue.
+  QMetaObject::invokeMethod(FWidget, "update", Qt::QueuedConnection);
 }
 
 void TScreenSurface::Present(const QImage &AImage, const QRect &ARect) {
@@ -73,7 +72,7 @@ void TScreenSurface::Painted() {
 
 TPlayerScreen::TPlayerScreen(QWidget *AParent)
     : QWidget(AParent), FSurface(std::make_shared<TScreenSurface>()) {
-  setAttribute(Qt::WA_OpaquePaintEvent, false);
+  setFocusPolicy(Qt::ClickFocus); // a click on the picture gives the screen the keyboard focus
   FSurface->Attach(this, size());
 }
 
