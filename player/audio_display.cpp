@@ -83,7 +83,8 @@ void TAudioDisplay::DrawSpectrum(QImage &AImage, QSize ASize, const int16_t *ASa
       const float magnitude = std::sqrt(bin.re * bin.re + bin.im * bin.im) * norm;
       const int level = std::min(255, int(std::sqrt(magnitude) * 255.0f));
       const int y = c * band + band - 1 - row;
-      reinterpret_cast<QRgb *>(FSpectrum.scanLine(y))[FXPos] = qRgb(level, level / 2, 255 - level);
+      reinterpret_cast<QRgb *>(FSpectrum.scanLine(y))[FXPos] =
+          qRgb(level, level * level / 255, level / 2); // dark to yellow with loudness
     }
   }
   FXPos = (FXPos + 1) % ASize.width();

@@ -250,6 +250,9 @@ void TPlayPipeline::VideoDisplay(TVideoState *is, bool) {
   }
   surface->Present(image, r);
   is->displayed_size = size;
+  // The screen's size is the player's screen size from now on.
+  is->Owner->SetScreenWidth(size.width());
+  is->Owner->SetScreenHeight(size.height());
 }
 
 void TPlayPipeline::VideoRefresh(TVideoState *is) {

@@ -124,6 +124,12 @@ TEST_F(PlayerTest, OpenPausedReportsPlayThenPauseAndShowsTheFirstPicture) {
   EXPECT_EQ(pts, 40000) << "one frame further";
   EXPECT_TRUE(FPlayer->Paused());
 
+  // A larger screen: the paused picture is converted again for its size.
+  FScreen->resize(640, 480);
+  ASSERT_TRUE(WaitFor([&] { return FScreen->Surface()->PictureRect() == QRect(0, 60, 640, 360); }));
+  EXPECT_EQ(FScreen->Picture().size(), QSize(640, 360));
+  EXPECT_EQ(FPlayer->ScreenHeight(), 480);
+
   FPlayer->Stop(true);
   EXPECT_EQ(FStates.back(), psStop);
   EXPECT_TRUE(FPlayer->Paused());
