@@ -12,6 +12,7 @@ extern "C" {
 #include <libavutil/audio_fifo.h>
 #include <libavutil/dict.h>
 #include <libavutil/frame.h>
+#include <libavutil/tx.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
@@ -67,6 +68,11 @@ struct BSFContextDeleter {
   void operator()(AVBSFContext *b) const { av_bsf_free(&b); }
 };
 using BSFContextPtr = std::unique_ptr<AVBSFContext, BSFContextDeleter>;
+
+struct TXContextDeleter {
+  void operator()(AVTXContext *t) const { av_tx_uninit(&t); }
+};
+using TXContextPtr = std::unique_ptr<AVTXContext, TXContextDeleter>;
 
 // An AVDictionary owner; use .get() for reading and Ref() where the library fills or consumes it.
 class TDictionary {
