@@ -2,9 +2,12 @@
 
 #include "ff_event.h"
 
+#include "sync_call_receiver.h"
+
 #include <QCoreApplication>
 #include <QThread>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -17,10 +20,13 @@ struct TPendingCall {
   TEvent *Done;
 };
 
-std::mutex GPendingLock; // protects GPending
+std::mutex GPendingLock; // protects GPending and GReceiver
 std::deque<TPendingCall> GPending;
+std::unique_ptr<TSyncCallReceiver> GReceiver;
 
-void RunPendingCalls() {
+} // namespace
+
+void RunPendingSyncCalls() {
   for (;;) {
     TPendingCall call;
     {
@@ -35,7 +41,9 @@ void RunPendingCalls() {
   }
 }
 
-} // namespace
+void TSyncCallReceiver::RunPending() {
+  RunPendingSyncCalls();
+}
 
 bool IsMainThread() {
   QCoreApplication *app = QCoreApplication::instance();
@@ -56,8 +64,14 @@ void SyncCall(const std::function<void()> &AMethod) {
   {
     std::lock_guard<std::mutex> lock(GPendingLock);
     GPending.push_back({&AMethod, &done});
-    // Posted under the lock: the main thread takes the lock before it frees the posted call.
-    QMetaObject::invokeMethod(QCoreApplication::instance(), &RunPendingCalls, Qt::QueuedConnection);
+    // The wake-up is posted by name, so the library builds and frees the queued call itself and
+    // everything we hand over passes through GPendingLock, where thread checkers can see it.
+    QThread *mainThread = QCoreApplication::instance()->thread();
+    if (!GReceiver || GReceiver->thread() != mainThread) {
+      GReceiver = std::make_unique<TSyncCallReceiver>();
+      GReceiver->moveToThread(mainThread);
+    }
+    QMetaObject::invokeMethod(GReceiver.get(), "RunPending", Qt::QueuedConnection);
   }
   done.Wait();
 }
@@ -65,7 +79,7 @@ void SyncCall(const std::function<void()> &AMethod) {
 void ProcessPendingMessages() {
   if (!OnEventLoopThread())
     return;
-  RunPendingCalls();
+  RunPendingSyncCalls();
   QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
