@@ -1,5 +1,7 @@
 #include "about_box.h"
 
+#include "app_icon.h"
+
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -11,7 +13,7 @@ TForm2::TForm2(QWidget *AParent) : QDialog(AParent) {
   setWindowTitle(QStringLiteral("关于软件"));
 
   auto *picture = new QLabel(this);
-  picture->setPixmap(QPixmap(QStringLiteral(":/glyphs/logo.png")));
+  picture->setPixmap(AppIcon().pixmap(64, 64));
   picture->setAlignment(Qt::AlignTop);
 
   auto *name = new QLabel(QStringLiteral("凌川安卓手机格式转换器"), this);

@@ -25,7 +25,10 @@ TAppPaths DefaultAppPaths() {
   paths.AppFolder = QString::fromStdString(ApplicationFolder());
   const QString home = QDir::homePath();
   const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-  paths.IniFile = IniFileLocation(paths.AppFolder, config + QStringLiteral("/lingchuan-converter"));
+  const QString userFolder = config + QStringLiteral("/lingchuan-converter");
+  paths.IniFile = IsInstalledLayout(paths.AppFolder)
+                      ? QDir(userFolder).filePath(QStringLiteral("option.ini"))
+                      : IniFileLocation(paths.AppFolder, userFolder);
   paths.DefaultOutPath = home + QStringLiteral("/凌川视频软件/输出");
   paths.DefaultSnapShotPath = home + QStringLiteral("/凌川视频软件/快照");
   return paths;

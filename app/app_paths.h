@@ -1,6 +1,8 @@
 // Where the program finds its settings file, its bundled files and its default folders.
 #pragma once
 
+#include "data_paths.h"
+
 #include <QString>
 
 struct TAppPaths {
@@ -9,8 +11,9 @@ struct TAppPaths {
   QString DefaultOutPath;      // output folder when none is stored
   QString DefaultSnapShotPath; // snapshot folder when none is stored
 
-  QString SoundFile() const { return AppFolder + QStringLiteral("sounds/ring001.wav"); }
-  QString HelpFile() const { return AppFolder + QStringLiteral("docs/help.html"); }
+  // Bundled files: beside the executable, or in the installed data folder.
+  QString SoundFile() const { return DataFile(AppFolder, QStringLiteral("sounds/ring001.wav")); }
+  QString HelpFile() const { return DataFile(AppFolder, QStringLiteral("docs/help.html")); }
   QString LibraryFolder() const { return AppFolder + QStringLiteral("LibAV"); }
 };
 

@@ -1,7 +1,9 @@
 #include "application.h"
 
 #include "about_box.h"
+#include "app_icon.h"
 #include "app_paths.h"
+#include "command_line.h"
 #include "main_window.h"
 #include "options_dialog.h"
 #include "system_actions.h"
@@ -25,6 +27,10 @@ int RunApplication(int argc, char *argv[]) {
   QApplication::setApplicationName(QStringLiteral("lingchuan-converter"));
   QApplication::setApplicationDisplayName(QStringLiteral("凌川安卓手机格式转换器"));
   QApplication::setApplicationVersion(QStringLiteral(LC_VERSION));
+  // The desktop entry's name, so that docks and task bars show its icon for the window.
+  QGuiApplication::setDesktopFileName(QStringLiteral("lingchuan-converter"));
+  QApplication::setWindowIcon(AppIcon());
+  const QStringList paths = ParseProgramArguments(app);
 
   TDesktopActions actions;
   TQtDialogs dialogs;
@@ -38,6 +44,7 @@ int RunApplication(int argc, char *argv[]) {
   auto form1 = std::make_unique<TForm1>(context);
   CreateSecondaryForms(*form1);
   form1->show();
+  AddPathsAfterStart(*form1, paths);
   const int code = QApplication::exec();
   form1.reset();
   return code;

@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include "about_box.h"
+#include "app_icon.h"
 #include "change_combo_box.h"
 #include "ff_logger.h"
 #include "options_dialog.h"
@@ -151,7 +152,7 @@ void TForm1::SetForms(TForm2 *AForm2, TForm5 *AForm5) {
 
 void TForm1::CreateWidgets() {
   setWindowTitle(KTitle);
-  setWindowIcon(Glyph(QStringLiteral("logo")));
+  setWindowIcon(AppIcon());
   // Minimise and close, no maximise: the layout is made for one size.
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);

@@ -14,7 +14,7 @@ LC_PACKAGES=(
   ffmpeg ffmpeg-doc
   xvfb xauth fonts-noto-cjk imagemagick
   clang clang-format libclang-rt-14-dev
-  desktop-file-utils
+  desktop-file-utils dpkg-dev file
 )
 
 lc_install_packages() {
