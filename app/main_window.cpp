@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include "about_box.h"
+#include "av_probe.h"
 #include "change_combo_box.h"
 #include "ff_logger.h"
 #include "options_dialog.h"
@@ -69,7 +70,7 @@ protected:
   void initStyleOption(QStyleOptionViewItem *AOption, const QModelIndex &AIndex) const override {
     QStyledItemDelegate::initStyleOption(AOption, AIndex);
     // A narrow input column shows the end of the path: the file's name.
-    if (AIndex.column() == jcInputFile)
+    if (AIndex.column() == Col(jcInputFile))
       AOption->textElideMode = Qt::ElideLeft;
   }
 
@@ -78,7 +79,7 @@ public:
              const QModelIndex &AIndex) const override {
     const QString text = AIndex.data().toString();
     bool percent = false;
-    const int value = AIndex.column() == jcProgress && text.endsWith(QLatin1Char('%'))
+    const int value = AIndex.column() == Col(jcProgress) && text.endsWith(QLatin1Char('%'))
                           ? text.chopped(1).toInt(&percent)
                           : 0;
     if (percent) {
@@ -132,7 +133,8 @@ TChangeComboBox *ChoiceList(const char *AName, QWidget *AParent) {
 
 TForm1::TForm1(const TWindowContext &AContext, QWidget *AParent)
     : QMainWindow(AParent), FPaths(AContext.Paths), FIni(AContext.Paths.IniFile),
-      FActions(AContext.Actions), FDialogs(AContext.Dialogs), FTasks(AContext.Tasks) {
+      FActions(AContext.Actions), FDialogs(AContext.Dialogs), FTasks(AContext.Tasks),
+      FAVProbe(std::make_unique<TAVProbe>(this)) {
   setObjectName(QStringLiteral("Form1"));
   InitAppResources();
   CreateWidgets();
@@ -308,43 +310,17 @@ QWidget *TForm1::CreateJobArea() {
 
   lvFiles = new QTreeWidget(stack);
   lvFiles->setObjectName(QStringLiteral("lvFiles"));
-  lvFiles->setColumnCount(jcColumnCount);
+  lvFiles->setColumnCount(JobColumnCount);
   QStringList captions;
-  for (int i = 0; i < jcColumnCount; ++i)
-    captions << QString();
-  captions[jcInputFile] = QStringLiteral("输入文件");
-  captions[jcDuration] = QStringLiteral("视频时间");
-  captions[jcFileSize] = QStringLiteral("文件大小");
-  captions[jcOutputFile] = QStringLiteral("输出文件");
-  captions[jcProgress] = QStringLiteral("转换进度");
-  captions[jcPosition] = QStringLiteral("当前时间");
-  captions[jcConvertedSize] = QStringLiteral("转换大小");
-  captions[jcTaskNumber] = QStringLiteral("视频序号");
-  captions[jcCategory] = QStringLiteral("视频类别");
-  captions[jcChoices] = QStringLiteral("视频选项");
-  captions[jcVideoCodec] = QStringLiteral("视频编码");
-  captions[jcAudioCodec] = QStringLiteral("音频编码");
-  captions[jcAudioChannels] = QStringLiteral("声音频道");
-  captions[jcVideoTag] = QStringLiteral("VideoTag");
-  captions[jcFileExt] = QStringLiteral("FileExt");
-  captions[jcFrameSize] = QStringLiteral("视频分辨率");
-  captions[jcVideoBitrate] = QStringLiteral("视频比特率");
-  captions[jcFrameRate] = QStringLiteral("视频帧率");
-  captions[jcAudioBitrate] = QStringLiteral("音频比特率");
-  captions[jcAudioSampleRate] = QStringLiteral("音频采样率");
-  captions[jcAspect] = QStringLiteral("视频缩放");
-  captions[jcDisableVideo] = QStringLiteral("视频能否");
-  captions[jcTargetType] = QStringLiteral("TargetType");
-  captions[jcNormType] = QStringLiteral("NormType");
+  for (const TJobColumnInfo &column : JobColumns())
+    captions << QString::fromUtf8(column.Caption.data(),
+                                  static_cast<qsizetype>(column.Caption.size()));
   lvFiles->setHeaderLabels(captions);
-  const int widths[][2] = {{jcInputFile, 80},    {jcDuration, 70}, {jcFileSize, 70},
-                           {jcOutputFile, 80},   {jcProgress, 70}, {jcPosition, 80},
-                           {jcConvertedSize, 80}};
-  for (int i = 0; i < jcColumnCount; ++i)
-    lvFiles->setColumnHidden(i, true);
-  for (const auto &w : widths) {
-    lvFiles->setColumnHidden(w[0], false);
-    lvFiles->setColumnWidth(w[0], w[1]);
+  for (int i = 0; i < JobColumnCount; ++i) {
+    const int width = JobColumns()[i].Width;
+    lvFiles->setColumnHidden(i, width == 0);
+    if (width > 0)
+      lvFiles->setColumnWidth(i, width);
   }
   lvFiles->header()->setStretchLastSection(false);
   lvFiles->header()->setSectionsMovable(false);
@@ -564,6 +540,7 @@ void TForm1::FormCreate() {
   ReadOutputFolder();
   BuildOpenFilters();
   ReadSkinSetting();
+  FillCategoryPicker();
   Button2Click();
   PreparePreviewPlayer();
   SetWindowState(TWindowState::wsEmpty);
