@@ -405,7 +405,10 @@ QWidget *TForm1::CreateOutputArea() {
   bsSkinOfficeComboBox1->setIconSize(QSize(32, 32));
   bsSkinOfficeComboBox1->setView(new QListView(bsSkinOfficeComboBox1));
   bsSkinOfficeComboBox1->view()->setItemDelegate(new TTallItemDelegate(bsSkinOfficeComboBox1));
+  bsSkinOfficeComboBox1->view()->setIconSize(QSize(32, 32));
   bsSkinOfficeComboBox1->setMaxVisibleItems(4);
+  // A list under the box, as tall as four items: the style's own popup would show them all.
+  bsSkinOfficeComboBox1->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
   bsSkinOfficeComboBox1->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   bsSkinOfficeComboBox2->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   bsSkinOfficeComboBox1->setMinimumContentsLength(16);

@@ -7,6 +7,7 @@
 #include "profile_catalog.h"
 
 #include <QLineEdit>
+#include <QSet>
 #include <QTreeWidget>
 
 #include <stdexcept>
@@ -103,10 +104,17 @@ void TForm1::Button5Click() {
   const TProfile *profile = SelectedProfile();
   if (profile == nullptr)
     return;
-  // Keeps a new job's output apart from the outputs the rows already name.
-  const TOutputCounts outputs = RowOutputs();
-  ApplyProfile(FParams, *profile, Video_OutPut_Folder_Edit->text().toStdString(), OverwriteOutput(),
-               [&outputs](const std::string &APath) { return outputs.contains(APath); });
+  // Keeps a new job's output apart from the outputs the rows already name. By name only, as a
+  // folder add asks this for every file.
+  QSet<QString> names;
+  for (int i = 0; i < JobCount(); ++i)
+    names.insert(Job(i)->text(Col(jcOutputFile)));
+  const std::string folder = Video_OutPut_Folder_Edit->text().toStdString();
+  const std::string prefix = JoinOutputPath(folder, std::string());
+  ApplyProfile(FParams, *profile, folder, OverwriteOutput(), [&](const std::string &APath) {
+    return APath.starts_with(prefix) &&
+           names.contains(QString::fromStdString(APath.substr(prefix.size())));
+  });
 }
 
 void TForm1::Button6Click() {

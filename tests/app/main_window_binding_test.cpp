@@ -401,6 +401,8 @@ TEST_F(WindowBindingTest, StartGivesEveryRowAnOutputNothingElseWrites) {
   AddOne(input);
   AddOne(F->MakeFile("a/clip.wav"));
   AddOne(F->MakeFile("b/clip.wav"));
+  // The add already keeps clear of the input and of the other rows' outputs.
+  EXPECT_EQ(Column(Form(), jcOutputFile), (QStringList{"x_1.avi", "clip.avi", "clip_1.avi"}));
   const QStringList names = {"x", "clip", "clip"};
   for (int i = 0; i < 3; ++i) {
     Select(i);
