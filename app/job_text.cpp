@@ -129,21 +129,6 @@ QStringList GetFilenames(const QString &AFilePath, const QString &AExtMask) {
   return files;
 }
 
-QString CaptionExtension(const QString &ACaption) {
-  if (ACaption.size() < 5)
-    return QString();
-  const QString four = ACaption.mid(ACaption.size() - 5, 4);
-  if (four == QStringLiteral("flac"))
-    return QStringLiteral(".flac");
-  if (four == QStringLiteral("aiff"))
-    return QStringLiteral(".aiff");
-  if (four == QStringLiteral("*.rm"))
-    return QStringLiteral(".rm");
-  if (four == QStringLiteral("*.ra"))
-    return QStringLiteral(".ra");
-  return four;
-}
-
 bool ValidOutputBaseName(const QString &ABaseName) {
   return !ABaseName.isEmpty() && !ABaseName.contains(QLatin1Char('/'));
 }

@@ -29,10 +29,5 @@ QStringList OpenDialogNameFilters(const QString &AFilter);
 // it could block for ever. An empty AFilePath gives an empty list.
 QStringList GetFilenames(const QString &AFilePath, const QString &AExtMask);
 
-// The output extension a profile caption ends with: the four characters before the closing
-// parenthesis, so "(*.mp4)" gives ".mp4", with "flac", "aiff", "*.rm" and "*.ra" mended to
-// ".flac", ".aiff", ".rm" and ".ra". Empty for a caption too short to hold one.
-QString CaptionExtension(const QString &ACaption);
-
 // Whether ABaseName can become an output name: not empty and no folder in it.
 bool ValidOutputBaseName(const QString &ABaseName);

@@ -2,6 +2,7 @@
 
 #include "about_box.h"
 #include "app_icon.h"
+#include "av_probe.h"
 #include "change_combo_box.h"
 #include "ff_logger.h"
 #include "options_dialog.h"
@@ -70,7 +71,7 @@ protected:
   void initStyleOption(QStyleOptionViewItem *AOption, const QModelIndex &AIndex) const override {
     QStyledItemDelegate::initStyleOption(AOption, AIndex);
     // A narrow input column shows the end of the path: the file's name.
-    if (AIndex.column() == jcInputFile)
+    if (AIndex.column() == Col(jcInputFile))
       AOption->textElideMode = Qt::ElideLeft;
   }
 
@@ -79,7 +80,7 @@ public:
              const QModelIndex &AIndex) const override {
     const QString text = AIndex.data().toString();
     bool percent = false;
-    const int value = AIndex.column() == jcProgress && text.endsWith(QLatin1Char('%'))
+    const int value = AIndex.column() == Col(jcProgress) && text.endsWith(QLatin1Char('%'))
                           ? text.chopped(1).toInt(&percent)
                           : 0;
     if (percent) {
@@ -133,7 +134,8 @@ TChangeComboBox *ChoiceList(const char *AName, QWidget *AParent) {
 
 TForm1::TForm1(const TWindowContext &AContext, QWidget *AParent)
     : QMainWindow(AParent), FPaths(AContext.Paths), FIni(AContext.Paths.IniFile),
-      FActions(AContext.Actions), FDialogs(AContext.Dialogs), FTasks(AContext.Tasks) {
+      FActions(AContext.Actions), FDialogs(AContext.Dialogs), FTasks(AContext.Tasks),
+      FAVProbe(std::make_unique<TAVProbe>(this)) {
   setObjectName(QStringLiteral("Form1"));
   InitAppResources();
   CreateWidgets();
@@ -309,43 +311,17 @@ QWidget *TForm1::CreateJobArea() {
 
   lvFiles = new QTreeWidget(stack);
   lvFiles->setObjectName(QStringLiteral("lvFiles"));
-  lvFiles->setColumnCount(jcColumnCount);
+  lvFiles->setColumnCount(JobColumnCount);
   QStringList captions;
-  for (int i = 0; i < jcColumnCount; ++i)
-    captions << QString();
-  captions[jcInputFile] = QStringLiteral("输入文件");
-  captions[jcDuration] = QStringLiteral("视频时间");
-  captions[jcFileSize] = QStringLiteral("文件大小");
-  captions[jcOutputFile] = QStringLiteral("输出文件");
-  captions[jcProgress] = QStringLiteral("转换进度");
-  captions[jcPosition] = QStringLiteral("当前时间");
-  captions[jcConvertedSize] = QStringLiteral("转换大小");
-  captions[jcTaskNumber] = QStringLiteral("视频序号");
-  captions[jcCategory] = QStringLiteral("视频类别");
-  captions[jcChoices] = QStringLiteral("视频选项");
-  captions[jcVideoCodec] = QStringLiteral("视频编码");
-  captions[jcAudioCodec] = QStringLiteral("音频编码");
-  captions[jcAudioChannels] = QStringLiteral("声音频道");
-  captions[jcVideoTag] = QStringLiteral("VideoTag");
-  captions[jcFileExt] = QStringLiteral("FileExt");
-  captions[jcFrameSize] = QStringLiteral("视频分辨率");
-  captions[jcVideoBitrate] = QStringLiteral("视频比特率");
-  captions[jcFrameRate] = QStringLiteral("视频帧率");
-  captions[jcAudioBitrate] = QStringLiteral("音频比特率");
-  captions[jcAudioSampleRate] = QStringLiteral("音频采样率");
-  captions[jcAspect] = QStringLiteral("视频缩放");
-  captions[jcDisableVideo] = QStringLiteral("视频能否");
-  captions[jcTargetType] = QStringLiteral("TargetType");
-  captions[jcNormType] = QStringLiteral("NormType");
+  for (const TJobColumnInfo &column : JobColumns())
+    captions << QString::fromUtf8(column.Caption.data(),
+                                  static_cast<qsizetype>(column.Caption.size()));
   lvFiles->setHeaderLabels(captions);
-  const int widths[][2] = {{jcInputFile, 80},    {jcDuration, 70}, {jcFileSize, 70},
-                           {jcOutputFile, 80},   {jcProgress, 70}, {jcPosition, 80},
-                           {jcConvertedSize, 80}};
-  for (int i = 0; i < jcColumnCount; ++i)
-    lvFiles->setColumnHidden(i, true);
-  for (const auto &w : widths) {
-    lvFiles->setColumnHidden(w[0], false);
-    lvFiles->setColumnWidth(w[0], w[1]);
+  for (int i = 0; i < JobColumnCount; ++i) {
+    const int width = JobColumns()[i].Width;
+    lvFiles->setColumnHidden(i, width == 0);
+    if (width > 0)
+      lvFiles->setColumnWidth(i, width);
   }
   lvFiles->header()->setStretchLastSection(false);
   lvFiles->header()->setSectionsMovable(false);
@@ -430,7 +406,10 @@ QWidget *TForm1::CreateOutputArea() {
   bsSkinOfficeComboBox1->setIconSize(QSize(32, 32));
   bsSkinOfficeComboBox1->setView(new QListView(bsSkinOfficeComboBox1));
   bsSkinOfficeComboBox1->view()->setItemDelegate(new TTallItemDelegate(bsSkinOfficeComboBox1));
+  bsSkinOfficeComboBox1->view()->setIconSize(QSize(32, 32));
   bsSkinOfficeComboBox1->setMaxVisibleItems(4);
+  // A list under the box, as tall as four items: the style's own popup would show them all.
+  bsSkinOfficeComboBox1->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
   bsSkinOfficeComboBox1->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   bsSkinOfficeComboBox2->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   bsSkinOfficeComboBox1->setMinimumContentsLength(16);
@@ -565,6 +544,7 @@ void TForm1::FormCreate() {
   ReadOutputFolder();
   BuildOpenFilters();
   ReadSkinSetting();
+  FillCategoryPicker();
   Button2Click();
   PreparePreviewPlayer();
   SetWindowState(TWindowState::wsEmpty);

@@ -3,7 +3,10 @@
 #pragma once
 
 #include "app_paths.h"
+#include "choice_lists.h"
 #include "ini_file.h"
+#include "job_row.h"
+#include "working_parameters.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -13,6 +16,10 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
 
 class QAction;
 class QDialog;
@@ -23,6 +30,7 @@ class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QWidget;
+class TAVProbe;
 class TChangeComboBox;
 class TForm2;
 class TForm5;
@@ -30,36 +38,12 @@ class TSystemActions;
 class TTaskListLink;
 class TWindowDialogs;
 
-// The 25 columns of a job row. Columns 0 to 4, 6 and 7 are shown; the others carry the job's
-// parameters.
-enum TJobColumn : int {
-  jcInputFile,       // 输入文件: full path of the input
-  jcDuration,        // 视频时间
-  jcFileSize,        // 文件大小
-  jcOutputFile,      // 输出文件: name without folder
-  jcProgress,        // 转换进度
-  jcFPS,             // frames per second of the running conversion
-  jcPosition,        // 当前时间
-  jcConvertedSize,   // 转换大小
-  jcTaskNumber,      // 视频序号: task index + 1
-  jcCategory,        // 视频类别
-  jcChoices,         // 视频选项
-  jcVideoCodec,      // 视频编码
-  jcAudioCodec,      // 音频编码
-  jcAudioChannels,   // 声音频道
-  jcVideoTag,        // VideoTag
-  jcFileExt,         // FileExt
-  jcFrameSize,       // 视频分辨率
-  jcVideoBitrate,    // 视频比特率
-  jcFrameRate,       // 视频帧率
-  jcAudioBitrate,    // 音频比特率
-  jcAudioSampleRate, // 音频采样率
-  jcAspect,          // 视频缩放
-  jcDisableVideo,    // 视频能否
-  jcTargetType,      // TargetType
-  jcNormType,        // NormType
-  jcColumnCount
-};
+// The job list's columns are the catalog's job row columns; Col gives the widget's column
+// number.
+using enum TJobColumn;
+constexpr int Col(TJobColumn AColumn) {
+  return static_cast<int>(AColumn);
+}
 
 // What the window is doing; each state has its set of available commands.
 enum class TWindowState {
@@ -186,16 +170,14 @@ public:
   void bsSkinComboBox4Change();
   void bsSkinComboBox9Change();
   void bsSkinComboBox10Change();
+  // The profile the pickers select, or nullptr while they select none.
+  const TProfile *SelectedProfile() const;
+  // The widget of a choice list.
+  TChangeComboBox *ChoiceBox(TChoiceList AList) const;
 
   // Working parameters, filled from the selected profile and choices; an add copies them into
-  // the new row. Bit rates: -1 not set, -1000 no value.
-  QString Video_OutPutFileName, Video_AddFileName, Video_FileExt, Video_FileFormat,
-      Video_VideoCodec, Video_AudioCodec, Video_AudioChannels, Video_AudioSampleRate,
-      Video_AudioVolume, Video_FrameSize, Video_FrameRate, Video_FrameAspectRatio,
-      Video_VideoFilters, Video_VideoTag, Video_TargetType, Video_NormType;
-  int Video_VideoBitrate = -1;
-  int Video_AudioBitrate = -1;
-  bool Video_DisableVideo = false;
+  // the new row.
+  const TWorkingParameters &WorkingParameters() const { return FParams; }
   QString T_Movie_PLayer_FileName; // the file the preview player is asked to open
   QString FileOutPutPath;          // the output folder a run writes to
 
@@ -279,6 +261,25 @@ private:
   void ShowHelp();
   void FFLoggerLog(uint32_t AThreadID, int ALogLevel, const QString &AMessage);
 
+  // Appends ALine between two empty lines, as the outcome of an add or a start.
+  void AppendLogBlock(const QString &ALine);
+  // The eleven categories, from the catalog.
+  void FillCategoryPicker();
+  // The six lists' selected items; nullopt while a list selects none.
+  std::optional<TChoiceSelection> ChoiceSelection() const;
+  bool OverwriteOutput() const;
+  // A list's change: rewrites the selected row's field of the choice code and its column.
+  void ChoiceChange(TChoiceList AList);
+  // How many rows write each output path.
+  using TOutputCounts = std::unordered_map<std::string, int>;
+  TOutputCounts RowOutputs() const;
+  // Gives row ARow an output name under which nothing exists and no other row writes (the
+  // input itself is never written over), keeping AOutputs up to date; logs a change. Before
+  // the row's task is made.
+  void AvoidOutputCollision(int ARow, TOutputCounts &AOutputs);
+  static TJobRow ReadJobRow(const QTreeWidgetItem *AItem);
+  static void WriteJobRow(QTreeWidgetItem *AItem, const TJobRow &ARow);
+
   TAppPaths FPaths;
   TIniFile FIni;
   TSystemActions *FActions;
@@ -286,6 +287,8 @@ private:
   TTaskListLink *FTasks;
   TForm2 *FForm2 = nullptr;
   TForm5 *FForm5 = nullptr;
+  TWorkingParameters FParams;
+  std::unique_ptr<TAVProbe> FAVProbe; // examines each file before it becomes a job
 
   TWindowState FWindowState = TWindowState::wsEmpty;
   bool FStoppedByUser = false; // the run was stopped: 开始 stays on in the toolbar after it

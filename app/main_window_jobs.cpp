@@ -1,8 +1,11 @@
 // The job list: adding, removing, clearing, moving, renaming and selecting jobs.
 #include "main_window.h"
 
+#include "av_probe.h"
 #include "change_combo_box.h"
 #include "job_text.h"
+#include "option_assembly.h"
+#include "profile_catalog.h"
 #include "task_list_link.h"
 #include "window_dialogs.h"
 
@@ -12,6 +15,8 @@
 #include <QProgressDialog>
 #include <QStatusBar>
 #include <QTreeWidget>
+
+#include <stdexcept>
 
 namespace {
 const QString KOpenTitle = QStringLiteral("打开文件");
@@ -44,27 +49,101 @@ void TForm1::UpdateEmptyListPicture() {
 }
 
 bool TForm1::EnsureLibraries() {
-  return true;
+  if (FTasks->AVLibLoaded() || FTasks->LoadAVLib(FPaths.LibraryFolder()))
+    return true;
+  AppendLog(FTasks->LastErrMsg());
+  return false;
 }
 
-TAddFileResult TForm1::AddFileJob(const QString &) {
+void TForm1::AppendLogBlock(const QString &ALine) {
   AppendLog(QString());
-  AppendLog(QStringLiteral("***File load error: no media prober is bound"));
+  AppendLog(ALine);
   AppendLog(QString());
-  return TAddFileResult::afNotExamined;
+}
+
+TAddFileResult TForm1::AddFileJob(const QString &AFileName) {
+  const std::string fileName = AFileName.toStdString();
+  // The prober holds the file only while it is being added.
+  struct TCloser {
+    TAVProbe &Probe;
+    ~TCloser() { Probe.CloseFile(); }
+  } closer{*FAVProbe};
+  bool examined = false;
+  try {
+    examined = FAVProbe->LoadFile(fileName);
+  } catch (const std::exception &e) {
+    AppendLogBlock(QStringLiteral("***File load error: ") + QString::fromStdString(e.what()));
+    return TAddFileResult::afNotExamined;
+  }
+  if (!examined) {
+    AppendLogBlock(QStringLiteral("***File load error: ") +
+                   QString::fromStdString(FAVProbe->LastErrMsg()));
+    return TAddFileResult::afNotExamined;
+  }
+  FParams.Video_AddFileName = fileName;
+
+  TInputOptions input;
+  InitInputOptions(input);
+  const int index = FTasks->AddTask(AFileName, input);
+  if (index < 0) {
+    AppendLogBlock(QStringLiteral("***File open error: ") + FTasks->LastErrMsg());
+    return TAddFileResult::afNoTask;
+  }
+  AppendLog(QString());
+  QString info = QString::fromStdString(FAVProbe->FileInfoText());
+  info.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  if (info.endsWith(QLatin1Char('\n')))
+    info.chop(1);
+  AppendLog(info);
+  T_Movie_PLayer_FileName = AFileName;
+
+  TOutputOptions output;
+  InitOutputOptions(output);
+  const int category = bsSkinOfficeComboBox2->ItemIndex();
+  const int profile = bsSkinOfficeComboBox1->ItemIndex();
+  const std::optional<TChoiceSelection> selection = ChoiceSelection();
+  QString refusal;
+  try {
+    if (SelectedProfile() == nullptr || !selection)
+      throw std::runtime_error("no output profile is selected");
+    Button5Click();
+    Button13Click();
+    OutputRecordFromParameters(output, FParams);
+    if (!FTasks->SetOutputFile(index, QString::fromStdString(FParams.Video_OutPutFileName), output))
+      refusal = FTasks->LastErrMsg();
+  } catch (const std::exception &e) {
+    refusal = QString::fromStdString(e.what());
+  }
+  if (!refusal.isNull()) {
+    FTasks->RemoveTask(index);
+    AppendLogBlock(QStringLiteral("***Cannot do convert, error: ") + refusal);
+    return TAddFileResult::afNoOutput;
+  }
+  if (output.FileName.empty())
+    output.FileName = FParams.Video_OutPutFileName;
+
+  TJobRow row;
+  WriteNewRowColumns(row, input.FileName, output, index, category, profile, *selection, FParams);
+  const int64_t duration_us = FAVProbe->FileStreamInfo().Duration;
+  row[jcDuration] =
+      duration_us > 0 ? SecToDate(duration_us / 1000000).toStdString() : std::string("N/A");
+  row[jcFileSize] = JobSizeText(FAVProbe->FileSize()).toStdString();
+  QStringList columns;
+  for (const std::string &text : row.Columns)
+    columns << QString::fromStdString(text);
+  AppendJob(columns);
+  return TAddFileResult::afAdded;
 }
 
 QTreeWidgetItem *TForm1::AppendJob(const QStringList &AColumns) {
   auto *item = new QTreeWidgetItem;
-  for (int i = 0; i < jcColumnCount && i < AColumns.size(); ++i)
+  for (int i = 0; i < JobColumnCount && i < AColumns.size(); ++i)
     item->setText(i, AColumns[i]);
-  item->setToolTip(jcInputFile, AColumns.value(jcInputFile));
+  item->setToolTip(Col(jcInputFile), AColumns.value(Col(jcInputFile)));
   lvFiles->addTopLevelItem(item);
   UpdateEmptyListPicture();
   SetWindowState(TWindowState::wsReady);
-  AppendLog(QString());
-  AppendLog(QStringLiteral("***Can do convert."));
-  AppendLog(QString());
+  AppendLogBlock(QStringLiteral("***Can do convert."));
   return item;
 }
 
@@ -190,7 +269,7 @@ void TForm1::btnRemoveClick() {
     FDialogs->Message(this, QStringLiteral("请先选择您需要删除的项目！"));
     return;
   }
-  const int number = item->text(jcTaskNumber).toInt();
+  const int number = item->text(Col(jcTaskNumber)).toInt();
   if (number > 0)
     FTasks->RemoveTask(number - 1);
   if (item == FRenameItem)
@@ -199,9 +278,9 @@ void TForm1::btnRemoveClick() {
   delete item;
   for (int i = 0; i < JobCount(); ++i) {
     QTreeWidgetItem *row = Job(i);
-    const int n = row->text(jcTaskNumber).toInt();
+    const int n = row->text(Col(jcTaskNumber)).toInt();
     if (n > number)
-      row->setText(jcTaskNumber, QString::number(n - 1));
+      row->setText(Col(jcTaskNumber), QString::number(n - 1));
   }
   --FRowSurgery;
   SetWindowState(JobCount() > 0 ? TWindowState::wsReady : TWindowState::wsEmpty);
@@ -232,14 +311,14 @@ void TForm1::btnClearClick() {
 void TForm1::SwapJobs(int ARow1, int ARow2) {
   QTreeWidgetItem *a = Job(ARow1);
   QTreeWidgetItem *b = Job(ARow2);
-  for (int i = 0; i < jcColumnCount; ++i) {
+  for (int i = 0; i < JobColumnCount; ++i) {
     const QString text = a->text(i);
     a->setText(i, b->text(i));
     b->setText(i, text);
   }
-  const QString tip = a->toolTip(jcInputFile);
-  a->setToolTip(jcInputFile, b->toolTip(jcInputFile));
-  b->setToolTip(jcInputFile, tip);
+  const QString tip = a->toolTip(Col(jcInputFile));
+  a->setToolTip(Col(jcInputFile), b->toolTip(Col(jcInputFile)));
+  b->setToolTip(Col(jcInputFile), tip);
   // The rename box stays with the job it edits.
   if (FRenameItem == a)
     CancelRename();
@@ -281,9 +360,9 @@ void TForm1::lvFilesDblClick() {
     return;
   FRenameItem = item;
   const QRect cell = lvFiles->visualItemRect(item);
-  edt->setGeometry(lvFiles->header()->sectionViewportPosition(jcOutputFile) + 2, cell.top(),
-                   lvFiles->columnWidth(jcOutputFile), cell.height() + 2);
-  edt->setText(QFileInfo(item->text(jcOutputFile)).completeBaseName());
+  edt->setGeometry(lvFiles->header()->sectionViewportPosition(Col(jcOutputFile)) + 2, cell.top(),
+                   lvFiles->columnWidth(Col(jcOutputFile)), cell.height() + 2);
+  edt->setText(QFileInfo(item->text(Col(jcOutputFile))).completeBaseName());
   edt->show();
   edt->setFocus();
   edt->selectAll();
@@ -301,13 +380,14 @@ bool TForm1::CommitRename(const QString &ABaseName) {
   }
   if (!ValidOutputBaseName(ABaseName))
     return false;
-  QString ext = CaptionExtension(bsSkinOfficeComboBox1->currentText());
+  QString ext =
+      QString::fromStdString(ExtFromCaption(bsSkinOfficeComboBox1->currentText().toStdString()));
   if (ext.isEmpty()) {
     // No profile to take it from: the name keeps the extension it has.
-    const QString suffix = QFileInfo(FRenameItem->text(jcOutputFile)).suffix();
+    const QString suffix = QFileInfo(FRenameItem->text(Col(jcOutputFile))).suffix();
     ext = suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix;
   }
-  FRenameItem->setText(jcOutputFile, ABaseName + ext);
+  FRenameItem->setText(Col(jcOutputFile), ABaseName + ext);
   FRenameItem = nullptr;
   edt->hide();
   return true;
@@ -323,24 +403,24 @@ void TForm1::lvFilesSelectItem() {
   if (item == nullptr)
     return;
   // Both codes are read before any selection rewrites the row.
-  const int code = item->text(jcCategory).toInt();
-  const QString choices = item->text(jcChoices);
-  if (code >= 100) {
-    bsSkinOfficeComboBox2->SetItemIndex(code / 100 - 1);
-    bsSkinOfficeComboBox1->SetItemIndex(code - 100 * (code / 100));
+  const std::optional<TProfilePosition> position =
+      ParseCategoryCode(item->text(Col(jcCategoryCode)).toStdString());
+  const QString choices = item->text(Col(jcChoiceCode));
+  if (position) {
+    bsSkinOfficeComboBox2->SetItemIndex(position->Category);
+    bsSkinOfficeComboBox1->SetItemIndex(position->Profile);
   }
-  // The fields of the choice code: resolution, video bit rate, audio bit rate, aspect, frame
-  // rate, sample rate.
-  TChangeComboBox *const lists[] = {bsSkinComboBox1, bsSkinComboBox2, bsSkinComboBox3,
-                                    bsSkinComboBox4, bsSkinComboBox9, bsSkinComboBox10};
-  for (int i = 0; i < 6; ++i) {
+  // In the order of the choice code's fields.
+  for (TChoiceList list :
+       {TChoiceList::clResolution, TChoiceList::clVideoBitrate, TChoiceList::clAudioBitrate,
+        TChoiceList::clAspect, TChoiceList::clFrameRate, TChoiceList::clSampleRate}) {
     bool ok = false;
-    const int index = choices.mid(2 * i, 2).toInt(&ok);
+    const int index = choices.mid(ChoiceCodeOffset(list), 2).toInt(&ok);
     if (ok && index >= 0)
-      lists[i]->SetItemIndex(index);
+      ChoiceBox(list)->SetItemIndex(index);
   }
   PreviewSliderReset();
-  T_Movie_PLayer_FileName = item->text(jcInputFile);
+  T_Movie_PLayer_FileName = item->text(Col(jcInputFile));
   PreviewOpen(T_Movie_PLayer_FileName);
 }
 

@@ -3,16 +3,70 @@
 #include "main_window.h"
 
 #include "job_text.h"
+#include "option_assembly.h"
 #include "options_dialog.h"
 #include "system_actions.h"
 #include "task_list_link.h"
 #include "window_dialogs.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QTreeWidget>
 
-bool TForm1::BuildRowTask(int, QString &) {
+TForm1::TOutputCounts TForm1::RowOutputs() const {
+  TOutputCounts counts;
+  const std::string folder = FileOutPutPath.toStdString();
+  for (int i = 0; i < JobCount(); ++i)
+    ++counts[JoinOutputPath(folder, Job(i)->text(Col(jcOutputFile)).toStdString())];
+  return counts;
+}
+
+void TForm1::AvoidOutputCollision(int ARow, TOutputCounts &AOutputs) {
+  QTreeWidgetItem *item = Job(ARow);
+  const std::string wanted =
+      JoinOutputPath(FileOutPutPath.toStdString(), item->text(Col(jcOutputFile)).toStdString());
+  const auto otherRowWrites = [&](const std::string &APath) {
+    const auto found = AOutputs.find(APath);
+    return found != AOutputs.end() && found->second > (APath == wanted ? 1 : 0);
+  };
+  // Overwriting applies to files already there, never to the input being read or to another
+  // job's output of the same run.
+  const std::string path = AvoidCollision(
+      wanted, OverwriteOutput(), item->text(Col(jcInputFile)).toStdString(), otherRowWrites);
+  if (path == wanted)
+    return;
+  --AOutputs[wanted];
+  ++AOutputs[path];
+  const QString name = QFileInfo(QString::fromStdString(path)).fileName();
+  AppendLogBlock(QStringLiteral("***Output file name in use, renamed: %1 -> %2")
+                     .arg(item->text(Col(jcOutputFile)), name));
+  item->setText(Col(jcOutputFile), name);
+}
+
+bool TForm1::BuildRowTask(int ARow, QString &AError) {
+  const TJobRow row = ReadJobRow(Job(ARow));
+  TInputOptions input;
+  InitInputOptions(input);
+  input.FileName = row[jcInputFile];
+  TOutputOptions output;
+  InitOutputOptions(output);
+  try {
+    OutputRecordFromRow(output, row);
+  } catch (const std::exception &e) {
+    AError = QString::fromStdString(e.what());
+    return false;
+  }
+  const int index = FTasks->AddTask(QString::fromStdString(row[jcInputFile]), input);
+  if (index < 0) {
+    AError = FTasks->LastErrMsg();
+    return false;
+  }
+  const QString outputFile =
+      QString::fromStdString(JoinOutputPath(FileOutPutPath.toStdString(), row[jcOutputFile]));
+  // A task left without its output ends with the engine's own error when it starts.
+  if (!FTasks->SetOutputFile(index, outputFile, output))
+    AppendLogBlock(QStringLiteral("***Cannot do convert, error: ") + FTasks->LastErrMsg());
   return true;
 }
 
@@ -20,19 +74,28 @@ bool TForm1::button28Click() {
   // Each row's task number is its position again, so progress and termination find the row
   // however the rows were moved.
   for (int i = 0; i < JobCount(); ++i)
-    Job(i)->setText(jcTaskNumber, QString::number(i + 1));
+    Job(i)->setText(Col(jcTaskNumber), QString::number(i + 1));
   FTaskClocks.clear();
   FRunConverted = 0;
   FRunUnfinished = 0;
   FTasks->ClearTasks();
+  if (JobCount() == 0)
+    return true;
+  // The folder may have gone since it was chosen.
+  if (!QDir().mkpath(FileOutPutPath)) {
+    AppendLogBlock(QStringLiteral("***Cannot do convert, error: ") + FileOutPutPath +
+                   QStringLiteral(": cannot create the output folder"));
+    FDialogs->Message(this, QStringLiteral("无法创建输出目录，转换没有开始：\n") + FileOutPutPath);
+    return false;
+  }
+  TOutputCounts outputs = RowOutputs();
   for (int i = 0; i < JobCount(); ++i) {
+    AvoidOutputCollision(i, outputs);
     QString error;
     if (!BuildRowTask(i, error)) {
-      AppendLog(QString());
-      AppendLog(QStringLiteral("***File open error: ") + error);
-      AppendLog(QString());
+      AppendLogBlock(QStringLiteral("***File open error: ") + error);
       FDialogs->Message(this, QStringLiteral("无法打开文件，转换没有开始：\n") +
-                                  Job(i)->text(jcInputFile));
+                                  Job(i)->text(Col(jcInputFile)));
       return false;
     }
   }
@@ -69,7 +132,7 @@ void TForm1::btnStopClick() {
 QTreeWidgetItem *TForm1::JobOfTask(int ATaskIndex) const {
   const QString number = QString::number(ATaskIndex + 1);
   for (int i = 0; i < JobCount(); ++i)
-    if (Job(i)->text(jcTaskNumber) == number)
+    if (Job(i)->text(Col(jcTaskNumber)) == number)
       return Job(i);
   return nullptr;
 }
@@ -81,14 +144,14 @@ void TForm1::ShowTaskProgress(int ATaskIndex, int64_t ACurrentDuration_us,
   QTreeWidgetItem *row = JobOfTask(ATaskIndex);
   if (row == nullptr)
     return;
-  row->setText(jcProgress, ATotalDuration_us > 0
-                               ? QString::number(ACurrentDuration_us * 100 / ATotalDuration_us) +
-                                     QLatin1Char('%')
-                               : QStringLiteral("N/A"));
+  row->setText(Col(jcProgress), ATotalDuration_us > 0 ? QString::number(ACurrentDuration_us * 100 /
+                                                                        ATotalDuration_us) +
+                                                            QLatin1Char('%')
+                                                      : QStringLiteral("N/A"));
   if (AFPS > 0)
-    row->setText(jcFPS, QString::number(AFPS));
-  row->setText(jcPosition, SecToDate(ACurrentDuration_us / 1000000));
-  row->setText(jcConvertedSize, JobSizeText(ACurrentSize));
+    row->setText(Col(jcFPS), QString::number(AFPS));
+  row->setText(Col(jcPosition), SecToDate(ACurrentDuration_us / 1000000));
+  row->setText(Col(jcConvertedSize), JobSizeText(ACurrentSize));
 
   QElapsedTimer &clock = FTaskClocks[ATaskIndex];
   if (!clock.isValid())
@@ -103,7 +166,7 @@ void TForm1::ShowTaskProgress(int ATaskIndex, int64_t ACurrentDuration_us,
       tip +=
           QStringLiteral("\n预计大小 约 %1").arg(JobSizeText(int64_t(ACurrentSize * (1.0 + rest))));
   }
-  row->setToolTip(jcProgress, tip);
+  row->setToolTip(Col(jcProgress), tip);
 }
 
 void TForm1::ShowTaskTermination(int ATaskIndex, bool AFinished, bool AException,
@@ -114,7 +177,7 @@ void TForm1::ShowTaskTermination(int ATaskIndex, bool AFinished, bool AException
     if (AFinished) {
       ++FRunConverted;
       if (QTreeWidgetItem *row = JobOfTask(ATaskIndex))
-        row->setText(jcProgress, QStringLiteral("100%"));
+        row->setText(Col(jcProgress), QStringLiteral("100%"));
     } else {
       ++FRunUnfinished;
     }

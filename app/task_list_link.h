@@ -4,10 +4,31 @@
 // TForm1::ShowTaskProgress and TForm1::ShowTaskTermination on the main thread.
 #pragma once
 
+#include "option_records.h"
+
+#include <QString>
+
+#include <vector>
+
 class TTaskListLink {
 public:
   virtual ~TTaskListLink() = default;
 
+  // Whether the component's libraries are loaded.
+  virtual bool AVLibLoaded() const = 0;
+  // Loads them, searching APath first; false with the reason in LastErrMsg.
+  virtual bool LoadAVLib(const QString &APath) = 0;
+  // The reason of the last refused operation.
+  virtual QString LastErrMsg() const = 0;
+
+  // Opens AFileName as the one input of a new task at the end of the list, with AOptions
+  // applied first (its FileName is filled with AFileName when empty). The new task's index, or
+  // -1 with the reason in LastErrMsg.
+  virtual int AddTask(const QString &AFileName, TInputOptions &AOptions) = 0;
+  // Gives task ATaskIndex its output AFileName made by AOptions (its FileName is filled with
+  // AFileName when empty). False with the reason in LastErrMsg.
+  virtual bool SetOutputFile(int ATaskIndex, const QString &AFileName,
+                             TOutputOptions &AOptions) = 0;
   // Removes the task at ATaskIndex (the job numbered ATaskIndex + 1).
   virtual void RemoveTask(int ATaskIndex) = 0;
   // Removes every task.
@@ -27,11 +48,17 @@ public:
   virtual void DetachEvents() = 0;
 };
 
-// Stands in while no task list is bound: holds no task and runs nothing.
+// Stands in while no transcoder is bound: keeps the tasks it is given, opening each input only
+// to see that it is a readable file, and runs nothing.
 class TNoTaskList : public TTaskListLink {
 public:
-  void RemoveTask(int) override {}
-  void ClearTasks() override {}
+  bool AVLibLoaded() const override;
+  bool LoadAVLib(const QString &APath) override;
+  QString LastErrMsg() const override { return FLastErrMsg; }
+  int AddTask(const QString &AFileName, TInputOptions &AOptions) override;
+  bool SetOutputFile(int ATaskIndex, const QString &AFileName, TOutputOptions &AOptions) override;
+  void RemoveTask(int ATaskIndex) override;
+  void ClearTasks() override;
   void SetPreview(bool) override {}
   void SetThreadPriority(int) override {}
   void Start(int) override {}
@@ -39,4 +66,14 @@ public:
   void Resume() override {}
   void Stop() override {}
   void DetachEvents() override {}
+
+  int TasksCount() const { return static_cast<int>(FTasks.size()); }
+
+private:
+  struct TTask {
+    TInputOptions Input;
+    TOutputOptions Output;
+  };
+  std::vector<TTask> FTasks;
+  QString FLastErrMsg;
 };

@@ -1,11 +1,13 @@
-// Stand-ins for the window's services and a window whose adds need no media engine.
+// Stand-ins for the window's services, and the window with the real prober and catalog.
 #pragma once
 
 #include "application.h"
+#include "ffmpeg_loader.h"
 #include "qt_print.h"
 #include "main_window.h"
 #include "system_actions.h"
 #include "task_list_link.h"
+#include "test_media.h"
 #include "window_dialogs.h"
 
 #include <QDialog>
@@ -87,9 +89,58 @@ private:
   }
 };
 
-// A task list that holds the input file of each task and lets the test decide when tasks end.
+// One task of the fake task list: the records it was made with.
+struct TFakeTask {
+  QString File;
+  TInputOptions Input;
+  TOutputOptions Output;
+  bool HasOutput = false;
+};
+
+// A task list that keeps the records of each task and lets the test decide when tasks end.
+// Inputs whose name holds "notask", or that are listed in Unopenable, cannot be opened; outputs
+// whose input name holds "noout" cannot be made.
 class TFakeTaskList : public TTaskListLink {
 public:
+  bool AVLibLoaded() const override {
+    return LibrariesLoad && FFLoader().Loaded(TaskListLibraries);
+  }
+  bool LoadAVLib(const QString &APath) override {
+    if (!LibrariesLoad) {
+      FLastErrMsg = QStringLiteral("Load library libavcodec.so.59 error: not found");
+      return false;
+    }
+    FFLoader().SetLibraryPath(APath.toStdString());
+    if (FFLoader().Load(TaskListLibraries))
+      return true;
+    FLastErrMsg = QString::fromStdString(FFLoader().LastErrMsg());
+    return false;
+  }
+  QString LastErrMsg() const override { return FLastErrMsg; }
+  int AddTask(const QString &AFileName, TInputOptions &AOptions) override {
+    if (AOptions.FileName.empty())
+      AOptions.FileName = AFileName.toStdString();
+    if (AFileName.contains(QStringLiteral("notask")) || Unopenable.contains(AFileName)) {
+      FLastErrMsg = AFileName + QStringLiteral(": No such file or directory");
+      return -1;
+    }
+    Tasks.push_back({AFileName, AOptions, TOutputOptions(), false});
+    return static_cast<int>(Tasks.size()) - 1;
+  }
+  bool SetOutputFile(int ATaskIndex, const QString &AFileName, TOutputOptions &AOptions) override {
+    EXPECT_GE(ATaskIndex, 0);
+    EXPECT_LT(ATaskIndex, static_cast<int>(Tasks.size()));
+    TFakeTask &task = Tasks.at(ATaskIndex);
+    if (task.File.contains(QStringLiteral("noout"))) {
+      FLastErrMsg = AFileName + QStringLiteral(": Invalid argument");
+      return false;
+    }
+    if (AOptions.FileName.empty())
+      AOptions.FileName = AFileName.toStdString();
+    task.Output = AOptions;
+    task.HasOutput = true;
+    return true;
+  }
   void RemoveTask(int ATaskIndex) override {
     Calls << QStringLiteral("remove %1").arg(ATaskIndex);
     if (ATaskIndex >= 0 && ATaskIndex < static_cast<int>(Tasks.size()))
@@ -113,64 +164,36 @@ public:
   }
   void DetachEvents() override { Calls << QStringLiteral("detach"); }
 
-  int AddTask(const QString &AFileName) {
-    Tasks.push_back(AFileName);
-    return static_cast<int>(Tasks.size()) - 1;
+  // The input files of the tasks, in task order.
+  std::vector<QString> Files() const {
+    std::vector<QString> files;
+    for (const TFakeTask &t : Tasks)
+      files.push_back(t.File);
+    return files;
   }
 
-  std::vector<QString> Tasks;
+  std::vector<TFakeTask> Tasks;
   QStringList Calls;
+  QStringList Unopenable;
+  bool LibrariesLoad = true;    // false: the libraries cannot be loaded
   std::function<void()> OnStop; // what the run reports while it is being stopped
+
+private:
+  QString FLastErrMsg;
 };
 
-// A window whose add appends a row for every file, as the real add does after examining it,
-// with a task in the fake task list. Files whose name holds "bad" cannot be examined; "notask"
-// gets no task; "noout" gets no output.
+// The window with the real prober and catalog, recording which files its add examined.
 class TTestForm1 : public TForm1 {
 public:
-  TTestForm1(const TWindowContext &AContext, TFakeTaskList &ATasks)
-      : TForm1(AContext), FFake(ATasks) {}
+  using TForm1::TForm1;
 
-  QStringList Examined;     // every file AddFileJob was given, in order
-  QStringList BrokenInputs; // inputs that can no longer be opened at start
+  QStringList Examined; // every file AddFileJob was given, in order
 
 protected:
   TAddFileResult AddFileJob(const QString &AFileName) override {
     Examined << AFileName;
-    const QString name = QFileInfo(AFileName).fileName();
-    if (name.contains(QStringLiteral("bad")))
-      return TAddFileResult::afNotExamined;
-    if (name.contains(QStringLiteral("notask")))
-      return TAddFileResult::afNoTask;
-    if (name.contains(QStringLiteral("noout")))
-      return TAddFileResult::afNoOutput;
-    const int index = FFake.AddTask(AFileName);
-    QStringList columns;
-    for (int i = 0; i < jcColumnCount; ++i)
-      columns << QString();
-    columns[jcInputFile] = AFileName;
-    columns[jcDuration] = QStringLiteral("00:00:03");
-    columns[jcFileSize] = QStringLiteral("0.5MB");
-    columns[jcOutputFile] = QFileInfo(AFileName).completeBaseName() + QStringLiteral(".mp4");
-    columns[jcTaskNumber] = QString::number(index + 1);
-    columns[jcCategory] = QStringLiteral("100");
-    columns[jcChoices] = QStringLiteral("000000000000");
-    AppendJob(columns);
-    return TAddFileResult::afAdded;
+    return TForm1::AddFileJob(AFileName);
   }
-
-  bool BuildRowTask(int ARow, QString &AError) override {
-    const QString input = Job(ARow)->text(jcInputFile);
-    if (BrokenInputs.contains(input)) {
-      AError = QStringLiteral("No such file or directory");
-      return false;
-    }
-    FFake.AddTask(input);
-    return true;
-  }
-
-private:
-  TFakeTaskList &FFake;
 };
 
 // A window with every stand-in, in a temporary program folder.
@@ -189,17 +212,27 @@ struct TWindowFixture {
     Context.Tasks = &Tasks;
     if (APrepare)
       APrepare(AppFolder);
-    Form = std::make_unique<TTestForm1>(Context, Tasks);
+    Form = std::make_unique<TTestForm1>(Context);
     CreateSecondaryForms(*Form);
   }
 
-  // A file of the given name in the temporary folder "in".
-  QString MakeFile(const QString &AName, const QByteArray &AData = QByteArray("data")) {
-    const QString path = QDir::cleanPath(Dir.path() + QStringLiteral("/in/") + AName);
-    QDir().mkpath(QFileInfo(path).absolutePath());
+  // A small media file of the given name in the temporary folder "in", a copy of ASample.
+  QString MakeFile(const QString &AName, const char *ASample = "mono_8k.wav") {
+    const QString path = InPath(AName);
+    QFile::copy(QString::fromStdString(MediaPath(ASample)), path);
+    return path;
+  }
+  // A file of the given name and content in the folder "in".
+  QString MakeTextFile(const QString &AName, const QByteArray &AData = QByteArray("no media")) {
+    const QString path = InPath(AName);
     QFile file(path);
     file.open(QIODevice::WriteOnly);
     file.write(AData);
+    return path;
+  }
+  QString InPath(const QString &AName) {
+    const QString path = QDir::cleanPath(Dir.path() + QStringLiteral("/in/") + AName);
+    QDir().mkpath(QFileInfo(path).absolutePath());
     return path;
   }
 

@@ -91,23 +91,6 @@ TEST(GetFilenamesTest, ListsFilesDirectlyInTheFolderOnly) {
   EXPECT_TRUE(GetFilenames(root + "/missing", "*.*").isEmpty());
 }
 
-TEST(CaptionExtensionTest, TakesTheFourCharactersBeforeTheParenthesis) {
-  const struct {
-    const char *Caption, *Ext;
-  } cases[] = {
-      {"Android手机AVI视频(*.avi)", ".avi"},
-      {"RM - REAL视频格式(*.rm)", ".rm"},
-      {"FLAC-音频格式(*.flac)", ".flac"},
-      {"AIFF音频(*.aiff)", ".aiff"},
-      {"RA音频(*.ra)", ".ra"},
-      {"MP4(*.mp4)", ".mp4"},
-      {"", ""},
-      {"(*.a", ""},
-  };
-  for (const auto &c : cases)
-    EXPECT_EQ(CaptionExtension(c.Caption), c.Ext) << c.Caption;
-}
-
 TEST(ValidOutputBaseNameTest, RefusesEmptyNamesAndFolders) {
   EXPECT_FALSE(ValidOutputBaseName(""));
   EXPECT_FALSE(ValidOutputBaseName("../clip"));
