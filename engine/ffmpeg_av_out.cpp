@@ -103,6 +103,10 @@ void TCustomFFmpeg::do_video_out(TAVOutputStream *AOst, TAVInputStream *AIst, AV
       Log(llError, "error cropping picture");
       return;
     }
+    const auto format = static_cast<AVPixelFormat>(AFrame->format);
+    if (width <= 0 || height <= 0 || !sws_isSupportedInput(format) ||
+        !sws_isSupportedOutput(enc->pix_fmt))
+      Raise("Cannot get resampling context");
     AOst->img_resample_ctx.reset(sws_getCachedContext(
         AOst->img_resample_ctx.release(), width, height, static_cast<AVPixelFormat>(AFrame->format),
         enc->width, enc->height, enc->pix_fmt, static_cast<int>(Fsws_flags), nullptr, nullptr,

@@ -55,10 +55,11 @@ AVPixelFormat ChoosePixelFormat(const AVCodec *ACodec, AVPixelFormat AFormat, in
   if (ACodec == nullptr || ACodec->pix_fmts == nullptr)
     return AFormat;
   const AVPixelFormat *formats = ACodec->pix_fmts;
-  static const AVPixelFormat mjpeg[] = {AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUVJ422P,
-                                        AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV422P, AV_PIX_FMT_NONE};
-  if (ACodec->id == AV_CODEC_ID_MJPEG && AStrict < 0)
-    formats = mjpeg;
+  // MJPEG lists limited-range formats too, which it takes only at a strictness below 0.
+  static const AVPixelFormat fullRange[] = {AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUVJ422P,
+                                            AV_PIX_FMT_YUVJ444P, AV_PIX_FMT_NONE};
+  if (ACodec->id == AV_CODEC_ID_MJPEG && AStrict >= 0)
+    formats = fullRange;
   for (const AVPixelFormat *p = formats; *p != AV_PIX_FMT_NONE; ++p)
     if (*p == AFormat)
       return AFormat;
@@ -175,6 +176,18 @@ std::string LocalFileOf(const AVFormatContext *AOutput) {
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
+
+bool TCustomFFmpeg::NeedsNumber(const AVOutputFormat *AFormat) const {
+  if (AFormat->flags & AVFMT_NEEDNUMBER)
+    return true;
+  // The picture-sequence muxer no longer says so, but numbers its files unless told to keep
+  // rewriting one.
+  if (std::strcmp(AFormat->name, "image2") != 0)
+    return false;
+  const AVDictionaryEntry *update =
+      FOptions ? av_dict_get(FOptions->format_private_opts.get(), "update", nullptr, 0) : nullptr;
+  return update == nullptr || std::strcmp(update->value, "0") == 0;
+}
 
 AVFormatContext *TCustomFFmpeg::OutputFile(int AEntry) const {
   if (Foutput_files.empty() || AEntry < 0 || AEntry >= Fnb_output_files)
@@ -597,7 +610,7 @@ int TCustomFFmpeg::OpenOutputFile(const std::string &AFileName, bool AJoinMode) 
       Fmetadata.clear();
     }
 
-    if ((format->flags & AVFMT_NEEDNUMBER) && av_filename_number_test(AFileName.c_str()) == 0)
+    if (NeedsNumber(format) && av_filename_number_test(AFileName.c_str()) == 0)
       return fail(FormatLibraryError(AFileName, AVERROR(EDOM)));
 
     if (!(format->flags & AVFMT_NOFILE)) {
@@ -936,7 +949,8 @@ void TCustomFFmpeg::CloseFilesNow() {
   for (size_t i = 0; i < Foutput_files.size(); ++i) {
     const std::string local = LocalFileOf(Foutput_files[i].get());
     const bool partial =
-        FDeletePartialOutputs && !(i < Foutput_finished.size() && Foutput_finished[i]);
+        (FDeletePartialOutputs && !(i < Foutput_finished.size() && Foutput_finished[i])) ||
+        (FBroken && i < Foutput_written.size() && !Foutput_written[i]);
     // Closed first, so that the size on disk is final.
     Foutput_files[i].reset();
     struct stat st {};
@@ -945,7 +959,9 @@ void TCustomFFmpeg::CloseFilesNow() {
       ::unlink(local.c_str());
   }
   Foutput_files.clear();
+  Foutput_started.clear();
   Foutput_finished.clear();
+  Foutput_written.clear();
   Fnb_output_files = 0;
   Fnb_ocodecs = 0;
   FJoinMode = false;

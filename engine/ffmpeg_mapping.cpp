@@ -244,6 +244,7 @@ void TCustomFFmpeg::PrepareTranscode() {
   const int distinct = static_cast<int>(Foutput_files.size());
   Foutput_started.assign(static_cast<size_t>(distinct), false);
   Foutput_finished.assign(static_cast<size_t>(distinct), false);
+  Foutput_written.assign(static_cast<size_t>(distinct), false);
   for (auto &ost : Fost_table)
     if (!(FJoinMode && ost->file_index > 0))
       InitBitstreamFilters(ost.get());
@@ -362,7 +363,11 @@ void TCustomFFmpeg::SetupEncoding(TAVOutputStream *AOst, TAVInputStream *AIst) {
       AOst->leftBand = AOst->original_leftBand = Fframe_leftBand;
       AOst->rightBand = AOst->original_rightBand = Fframe_rightBand;
     }
-    if (AOst->video_resample) {
+    // An input whose pictures could not be probed has no format yet: the scaler is then made
+    // for the first decoded picture.
+    const bool known = av_pix_fmt_desc_get(inputFormat) != nullptr && croppedWidth > 0 &&
+                       croppedHeight > 0 && enc->width > 0 && enc->height > 0;
+    if (AOst->video_resample && known) {
       AOst->pict_tmp.reset(av_frame_alloc());
       if (!AOst->pict_tmp)
         Raise("Cannot allocate temp picture, check pix fmt");

@@ -648,6 +648,7 @@ void TCustomFFmpeg::write_frame(TAVOutputStream *AOst, AVPacket *APkt) {
       const int ret = av_interleaved_write_frame(oc, APacket);
       if (ret < 0)
         Raise("av_interleaved_write_frame(): " + LibraryErrorText(ret));
+      Foutput_written[FJoinMode ? 0 : static_cast<size_t>(AOst->file_index)] = true;
       return;
     }
     AVBSFContext *bsf = chain[AIndex].get();

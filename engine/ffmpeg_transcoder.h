@@ -314,6 +314,9 @@ public:
   // trailer was written.
   std::vector<bool> Foutput_started;
   std::vector<bool> Foutput_finished;
+  // Per distinct output: a packet reached the muxer. A stop before that leaves no file, since
+  // a header without media is no playable file.
+  std::vector<bool> Foutput_written;
   // A failed run removes the outputs whose trailer was not written, not only empty ones.
   bool FDeletePartialOutputs = false;
 
@@ -479,6 +482,8 @@ private:
                       AVStream *&AStream);
   AVCodecContext *StreamTemplate(AVMediaType AType) const;
   int ReadFeedStreams(AVFormatContext *AOutput, const std::string &AFileName);
+  // The format writes numbered files, so the name must hold a number pattern.
+  bool NeedsNumber(const AVOutputFormat *AFormat) const;
   // CloseFiles whether or not the libraries count as loaded (they are linked in).
   void CloseFilesNow();
 

@@ -359,7 +359,8 @@ TEST_F(TranscodeRunTest, DestroyingARunningTaskStopsAndJoinsItsWorker) {
   EXPECT_TRUE(terminated.IsSet());
   // Either a complete playable file or none at all.
   if (std::filesystem::exists(out)) {
-    EXPECT_TRUE(DecodesCleanly(out));
+    std::string errors;
+    EXPECT_TRUE(DecodesCleanly(out, &errors)) << errors;
   }
 }
 
