@@ -397,7 +397,7 @@ void TCustomFFmpeg::EndJoinedInput(int AInput) {
     ReopenEncoders();
   // Later entries continue counting where this one stopped.
   const int perEntry = static_cast<int>(OutputFile(0)->nb_streams);
-  for (size_t i = static_cast<size_t>(perEntry); i < Fost_table.size(); ++i) {
+  for (size_t i = static_cast<size_t>((AInput + 1) * perEntry); i < Fost_table.size(); ++i) {
     Fost_table[i]->sync_opts = Fost_table[i - perEntry]->sync_opts;
     Fost_table[i]->frame_number = Fost_table[i - perEntry]->frame_number;
   }

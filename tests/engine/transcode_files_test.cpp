@@ -279,7 +279,7 @@ TEST_F(TranscodeFilesTest, SetupRefusalsEndTheRunWithTheirMessage) {
        "Invalid output file index 5 map_meta_data(5,0)", true},
       {"meta_in", "h264_aac_640x360.mp4", opt({{"map_meta_data", "0:3"}}), nothing,
        "Invalid input file index 3 map_meta_data(0,3)", true},
-      {"odd_size", "h264_aac_640x360.mp4", opt({{"vcodec", "libx264"}, {"s", "321x241"}}), nothing,
+      {"bad_size", "h264_aac_640x360.mp4", opt({{"vcodec", "h263"}, {"s", "320x240"}}), nothing,
        "Error while opening encoder for output stream #0.0 (Video) - maybe incorrect parameters "
        "such as bit_rate, rate, width or height. Please check error log message to find out "
        "more detail information.",

@@ -126,41 +126,61 @@ TEST_F(TranscodeRunTest, RecordingTimeCutsTheOutput) {
 }
 
 TEST_F(TranscodeRunTest, JoinModeWritesTheInputsOneAfterAnother) {
-  const std::string out = Out("joined.mkv");
-  auto task = NewTask();
-  for (int i = 0; i < 2; ++i)
-    ASSERT_TRUE(task->OpenInputFile(MediaPath("h264_aac_640x360.mp4"))) << task->FLastErrMsg;
-  task->ParseOption("vcodec", "copy");
-  task->ParseOption("acodec", "copy");
-  ASSERT_EQ(task->OpenOutputFile(out, true), 2) << task->FLastErrMsg;
-  EXPECT_TRUE(task->FJoinMode);
-  EXPECT_EQ(task->OutputFile(0), task->OutputFile(1));
-  EXPECT_EQ(task->FTotalOutputDuration, 6000000);
-  EXPECT_EQ(task->OpenOutputFile(Out("second.mkv"), false), -1);
-  EXPECT_EQ(task->FLastErrMsg, "Cannot join more than one output file.");
+  struct TCase {
+    const char *Output;
+    int Inputs;
+    const char *VideoCodec, *AudioCodec;
+  };
+  const TCase cases[] = {{"joined_copy.mkv", 2, "copy", "copy"},
+                         {"joined_encoded.mkv", 3, "mpeg4", "aac"}};
+  for (const TCase &c : cases) {
+    SCOPED_TRACE(c.Output);
+    const std::string out = Out(c.Output);
+    auto task = NewTask();
+    for (int i = 0; i < c.Inputs; ++i)
+      ASSERT_TRUE(task->OpenInputFile(MediaPath("h264_aac_640x360.mp4"))) << task->FLastErrMsg;
+    task->ParseOption("vcodec", c.VideoCodec);
+    task->ParseOption("acodec", c.AudioCodec);
+    ASSERT_EQ(task->OpenOutputFile(out, true), c.Inputs) << task->FLastErrMsg;
+    EXPECT_TRUE(task->FJoinMode);
+    EXPECT_EQ(task->OutputFile(0), task->OutputFile(c.Inputs - 1));
+    EXPECT_EQ(task->FTotalOutputDuration, 3000000 * c.Inputs);
+    EXPECT_EQ(task->OpenOutputFile(Out("second.mkv"), false), -1);
+    EXPECT_EQ(task->FLastErrMsg, "Cannot join more than one output file.");
 
-  std::vector<int> fileIndices;
-  task->OnProgress = [&](TCustomFFmpeg *, int AFileIndex, int, int, float, float, int64_t, int64_t,
-                         int64_t) { fileIndices.push_back(AFileIndex); };
-  task->ReportInterval = 0;
-  task->StartConvert(false, tpNormal);
-  ASSERT_TRUE(task->Finished()) << task->FatalMessage();
-  EXPECT_NEAR(ProbeDuration(out), 6.0, 0.1);
-  ASSERT_FALSE(fileIndices.empty());
-  EXPECT_EQ(fileIndices.front(), 0);
-  EXPECT_NE(std::find(fileIndices.begin(), fileIndices.end(), 1), fileIndices.end());
-  EXPECT_EQ(fileIndices.back(), -1);
+    std::vector<int> fileIndices;
+    std::vector<int> frames;
+    task->OnProgress = [&](TCustomFFmpeg *, int AFileIndex, int AFrameNumber, int, float, float,
+                           int64_t, int64_t, int64_t) {
+      fileIndices.push_back(AFileIndex);
+      frames.push_back(AFrameNumber);
+    };
+    task->ReportInterval = 0;
+    task->StartConvert(false, tpNormal);
+    ASSERT_TRUE(task->Finished()) << task->FatalMessage();
+    EXPECT_NEAR(ProbeDuration(out), 3.0 * c.Inputs, 0.1);
+    ASSERT_FALSE(fileIndices.empty());
+    EXPECT_EQ(fileIndices.front(), 0);
+    EXPECT_NE(std::find(fileIndices.begin(), fileIndices.end(), c.Inputs - 1), fileIndices.end());
+    EXPECT_EQ(fileIndices.back(), -1);
+    EXPECT_EQ(frames.back(), 75 * c.Inputs); // counting goes on across the inputs
 
-  // Continuous: every video frame follows the previous one by one frame duration.
-  const auto video = StreamPackets(ProbePackets(out), 0);
-  ASSERT_EQ(video.size(), 150u);
-  for (size_t i = 1; i < video.size(); ++i)
-    EXPECT_EQ(std::atoll(video[i].Pts.c_str()) - std::atoll(video[i - 1].Pts.c_str()), 40)
-        << "frame " << i;
-  const auto audio = StreamPackets(ProbePackets(out), 1);
-  for (size_t i = 1; i < audio.size(); ++i)
-    EXPECT_GT(std::atoll(audio[i].Pts.c_str()), std::atoll(audio[i - 1].Pts.c_str()));
-  EXPECT_TRUE(DecodesCleanly(out));
+    // Continuous: every video frame follows the previous one by one frame duration.
+    const auto packets = ProbePackets(out);
+    const auto video = StreamPackets(packets, 0);
+    ASSERT_EQ(video.size(), 75u * c.Inputs);
+    std::vector<long long> pts;
+    for (const TProbedPacket &p : video)
+      pts.push_back(std::atoll(p.Pts.c_str()));
+    std::sort(pts.begin(), pts.end());
+    for (size_t i = 1; i < pts.size(); ++i)
+      EXPECT_EQ(pts[i] - pts[i - 1], 40) << "frame " << i;
+    const auto audio = StreamPackets(packets, 1);
+    for (size_t i = 1; i < audio.size(); ++i)
+      EXPECT_GT(std::atoll(audio[i].Dts.c_str()), std::atoll(audio[i - 1].Dts.c_str()));
+    std::string errors;
+    EXPECT_TRUE(DecodesCleanly(out, &errors)) << errors;
+  }
 }
 
 TEST_F(TranscodeRunTest, PlainEncodePathGivesADecodableFile) {
