@@ -16,7 +16,7 @@ if [ ! -s "$src" ]; then
   ffmpeg -nostdin -hide_banner -loglevel error -y \
     -f lavfi -i testsrc2=size=1280x720:rate=25:duration=60 \
     -f lavfi -i sine=frequency=440:sample_rate=48000:duration=60 -ac 2 \
-    -c:v libx264 -preset veryfast -pix_fmt yuv420p -g 50 -c:a aac -b:a 128k -shortest \
+    -c:v libx264 -preset veryfast -b:v 12M -pix_fmt yuv420p -g 50 -c:a aac -b:a 128k -shortest \
     -f mp4 "$media/.tmp.src_60s.mp4"
   mv -f "$media/.tmp.src_60s.mp4" "$src"
 fi

@@ -334,7 +334,8 @@ void TCustomFFmpeg::SetupStreamCopy(TAVOutputStream *AOst, TAVInputStream *AIst)
       par->sample_aspect_ratio = sar;
       AOst->st->sample_aspect_ratio = sar;
     } else {
-      AOst->st->sample_aspect_ratio = AIst->st->sample_aspect_ratio;
+      // The muxer refuses a stream whose two aspect records disagree.
+      AOst->st->sample_aspect_ratio = par->sample_aspect_ratio;
     }
   } else if (type == AVMEDIA_TYPE_AUDIO) {
     if ((par->codec_id == AV_CODEC_ID_MP3 && par->block_align == 1) ||
