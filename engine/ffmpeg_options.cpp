@@ -675,7 +675,7 @@ void TCustomFFmpeg::opt_codec_tag(const std::string &AName, const std::string &A
 void TCustomFFmpeg::opt_new_stream(const std::string &AName, const std::string &) {
   if (Fnb_output_files <= 0)
     Raise("At least one output file must be specified");
-  AVFormatContext *output = Foutput_files[Fnb_output_files - 1].get();
+  AVFormatContext *output = OutputFile(Fnb_output_files - 1);
   if (AName == "newvideo")
     new_video_stream(output);
   else if (AName == "newaudio")

@@ -10,7 +10,16 @@ TCustomFFmpeg::TCustomFFmpeg(int AMaxFiles, void *AOwner)
 }
 
 TCustomFFmpeg::~TCustomFFmpeg() {
-  CloseFiles();
+  // No thread outlives its transcoder: stop the run and wait for it.
+  Stop(true);
+  FThread.reset();
+  if (FDoTerminateThread.joinable()) {
+    if (FDoTerminateThread.get_id() == std::this_thread::get_id())
+      FDoTerminateThread.detach();
+    else
+      FDoTerminateThread.join();
+  }
+  CloseFilesNow();
   ReleaseFrameHooks(&FFirstHook);
 }
 

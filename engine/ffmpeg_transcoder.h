@@ -7,19 +7,30 @@
 //   ffmpeg_options.cpp     option fields, ParseOption, value parsers, setters, codec options
 //   ffmpeg_presets.cpp     built-in and file presets, disc targets
 //   ffmpeg_files.cpp       input opening, output creation, CloseFiles
+//   ffmpeg_mapping.cpp     stream mapping, codec setup, headers
+//   ffmpeg_run.cpp         the run, the transcode loop, stream copy, progress, stop and pause
+//   ffmpeg_av_out.cpp      the output paths for decoded pictures, sound and subtitles
 #pragma once
 
+#include "convert_thread.h"
 #include "ff_base_component.h"
 #include "ff_error.h"
+#include "ff_event.h"
 #include "ff_options.h"
 #include "ff_ptr.h"
 #include "frame_hook.h"
+#include "transcode_records.h"
 
+#include <QImage>
 #include <array>
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -228,26 +239,177 @@ public:
 
   // ===== Input and output files (ffmpeg_files.cpp) =====
 
-  // Adds one stream of that kind to AOutput from the pending options and clears them.
+  // Opens one input with the pending input options. False with FLastErrMsg set; some failures
+  // raise FFmpegException.
+  bool OpenInputFile(const std::string &AFileName);
+  // Creates one output with the pending output options: the new number of output entries, or
+  // -1 with FLastErrMsg set. With AJoinMode and several open inputs, the inputs are written one
+  // after another into this output.
+  int OpenOutputFile(const std::string &AFileName, bool AJoinMode);
+  // Adds one stream of that kind to AOutput from the pending options and clears them. Raise
+  // FFmpegException on failure.
   void new_video_stream(AVFormatContext *AOutput);
   void new_audio_stream(AVFormatContext *AOutput);
   void new_subtitle_stream(AVFormatContext *AOutput);
-  // Frees files, templates and everything an earlier run left. Nothing while the libraries are
-  // not loaded.
+  // Clears each flag whose kind of stream no open input has (only the first input with
+  // AFirstOnly). Raises "invalid codec_type of input file" for a stream of unknown type.
+  void check_audio_video_sub_inputs(bool &AHasVideo, bool &AHasAudio, bool AFirstOnly,
+                                    bool &AHasSubtitle);
+  // The codec id of the encoder (AEncoder) or decoder named AName; an empty name gives
+  // AV_CODEC_ID_NONE. False with FLastErrMsg set for an unknown, mistyped or experimental one.
+  bool FindCodecByName(const std::string &AName, AVMediaType AType, AVCodecID &ACodecID,
+                       int AStrict, bool AEncoder);
+  // Frees files, templates and everything an earlier run left; deletes an output that stayed
+  // empty. Nothing while the libraries are not loaded.
   void CloseFiles();
+
+  int nb_input_files() const { return Fnb_input_files; }
+  int nb_output_files() const { return Fnb_output_files; }
+  // The format context of output entry AEntry (in join mode every entry is the one output).
+  AVFormatContext *OutputFile(int AEntry) const;
+  // The setup of stream AStream of output entry AEntry.
+  TOutputStreamSetup *OutputStreamSetup(int AEntry, int AStream) const;
 
   std::vector<InputFormatContextPtr> Finput_files;
   int Fnb_input_files = 0;
+  // Per input: microseconds added to every packet's timestamps.
+  std::vector<int64_t> Finput_files_ts_offset;
+  // Per input stream over all inputs in order: the decoder named when the input was opened
+  // (null = from the codec id), and the decoder context made for the stream.
+  std::vector<const AVCodec *> Finput_codecs;
+  std::vector<CodecContextPtr> Finput_codec_contexts;
+  int Fnb_icodecs = 0;
+  // The distinct output files (one in join mode) and their streams' setups.
   std::vector<OutputFormatContextPtr> Foutput_files;
+  std::vector<std::vector<std::unique_ptr<TOutputStreamSetup>>> Foutput_streams;
+  // Output entries: the distinct outputs, or in join mode one entry per input.
   int Fnb_output_files = 0;
+  int Fnb_ocodecs = 0;
   // Expected output length in microseconds; -1 = unknown.
   int64_t FTotalOutputDuration = -1;
+  bool FJoinMode = false;
+  bool FEnableFilter = false;
   std::string FLastErrMsg;
 
-  // ===== Conversion run =====
+  // ===== Stream mapping and codec setup (ffmpeg_mapping.cpp) =====
+
+  // Builds the run records, sets up stream copy and encoding, opens encoders and decoders,
+  // copies metadata and chapters and writes the headers. Raises FFmpegException.
+  void PrepareTranscode();
+  // Builds the video filter graph from AIst's decoder to AOst's encoder; 0 or -1 (with
+  // FLastErrMsg set when the reason is known).
+  int ConfigureFilters(TAVInputStream *AIst, TAVOutputStream *AOst);
+  // Join mode, between inputs: a fresh encoder for each encoded stream of the first entry.
+  void ReopenEncoders();
+  void CloseEncoders();
+  void CloseDecoders();
+  void FreeRunTables();
+
+  std::vector<TAVInputFile> Ffile_table;
+  std::vector<std::unique_ptr<TAVInputStream>> Fist_table;
+  std::vector<std::unique_ptr<TAVOutputStream>> Fost_table;
+  TCodecItem<TAVOutputStream> *FEncoderList = nullptr;
+  TCodecItem<TAVInputStream> *FDecoderList = nullptr;
+  // Per distinct output: its header was written (a trailer follows only then), and its
+  // trailer was written.
+  std::vector<bool> Foutput_started;
+  std::vector<bool> Foutput_finished;
+  // Per distinct output: a packet reached the muxer. A stop before that leaves no file, since
+  // a header without media is no playable file.
+  std::vector<bool> Foutput_written;
+  // A failed run removes the outputs whose trailer was not written, not only empty ones.
+  bool FDeletePartialOutputs = false;
+
+  // ===== Conversion run (ffmpeg_run.cpp) =====
+
+  // (Sender, AFileIndex, AFrameNumber, AFPS, AQuality, ABitRate, ACurrentSize,
+  //  ACurrentDuration, ATotalDuration); called on the thread that runs the conversion.
+  using TProgressEvent = std::function<void(
+      TCustomFFmpeg *Sender, int AFileIndex, int AFrameNumber, int AFPS, float AQuality,
+      float ABitRate, int64_t ACurrentSize, int64_t ACurrentDuration, int64_t ATotalDuration)>;
+  using TNotifyEvent = std::function<void(TCustomFFmpeg *Sender)>;
+
+  // Starts the run: on a worker at APriority (returned suspended; the caller resumes it, and
+  // this transcoder owns and joins it), or with AUseThread false on the calling thread, which
+  // returns after the run (result null). Null also when the run was started before, or when a
+  // missing input or output ended the task at once.
+  TConvertThread *StartConvert(bool AUseThread, TThreadPriority APriority);
+  // The body of a run; never throws.
+  void RunConversion();
+  // Asks the run to end. A suspended worker is resumed first. With AWaitFor, returns after the
+  // worker has finished (on the main thread serving queued calls meanwhile).
+  void Stop(bool AWaitFor);
+  // Stop for a started task; a task that never ran delivers its termination once, on a short
+  // thread of its own (waited for with AWaitFor).
+  void StopTask(bool AWaitFor);
+  // Hold and release the worker at the top of a loop round, where it owns no lock; a paused
+  // task makes no progress and raises no event.
+  void Pause();
+  void Resume();
+  void DoTerminate();
+  // One progress report; AInputIndex -1 in the last.
+  void ReportProgress(bool AIsLast, int AInputIndex);
+
+  bool Converting() const { return FConverting.load(); }
+  bool Broken() const { return FBroken.load(); }
+  bool Finished() const { return FFinished.load(); }
+  bool Terminated() const { return FTerminated.load(); }
+  bool FatalException() const { return FFatalException.load(); }
+  std::string FatalMessage() const;
+
+  TProgressEvent OnProgress;
+  TNotifyEvent OnTerminate;
+  int64_t ReportInterval = 500000;  // µs
+  int64_t PreviewInterval = 100000; // µs
+
+  int64_t Ftimer_start = 0;
+  int64_t Fvideo_size = 0;
+  int64_t Faudio_size = 0;
+  int64_t Fextra_size = 0;
+  int Fnb_frames_dup = 0;
+  int Fnb_frames_drop = 0;
+  bool FShowDupOrDrop = false;
 
   // Clears the flags and counters of a run.
   void ResetRunState();
+
+  // ===== Output paths (ffmpeg_av_out.cpp) =====
+  // The loop hands every decoded frame here, per output stream fed by it, and flushes the
+  // encoders at the end of each input stream. Packets leave through write_frame.
+
+  // Before the filter graph and the output streams see a decoded picture (deinterlacing,
+  // hooks). AFrame may be changed in place.
+  void PreprocessVideoFrame(TAVInputStream *AIst, AVFrame *AFrame);
+  // Gain on decoded sound, before the output streams see it.
+  void ApplyVolume(AVFrame *AFrame);
+  // One decoded (and filtered) picture for one encoded video output stream; its pts is AIst's.
+  void do_video_out(TAVOutputStream *AOst, TAVInputStream *AIst, AVFrame *AFrame);
+  // Decoded sound for one encoded audio output stream.
+  void do_audio_out(TAVOutputStream *AOst, TAVInputStream *AIst, AVFrame *AFrame);
+  // One decoded subtitle; APts in AIst's stream time base.
+  void do_subtitle_out(TAVOutputStream *AOst, TAVInputStream *AIst, AVSubtitle *ASub, int64_t APts);
+  // End of the source stream: drains what the stream's encoder still holds.
+  void flush_encoder(TAVOutputStream *AOst);
+  // Passes one packet (in the output stream's time base) through the stream's bitstream
+  // filters and writes it interleaved; the packet is consumed. Raises on a write error.
+  void write_frame(TAVOutputStream *AOst, AVPacket *APkt);
+  // Drains the stream's bitstream filters at the end of the run.
+  void flush_bitstream_filters(TAVOutputStream *AOst);
+
+  // Picture hooks the video path serves; stream copy refuses them.
+  enum TPostHook { phPreview = 1, phBitmap = 2, phHBITMAP = 4 };
+  using TPostHooks = unsigned;
+  void SetPostHooks(TPostHooks AValue);
+  TPostHooks PostHooks() const;
+  // (Sender, ABitmap, AFrameNumber, APTS, AUpdate, AStopHook)
+  using TCustomHookEvent =
+      std::function<void(TCustomFFmpeg *Sender, QImage &ABitmap, int AFrameNumber, int64_t APTS,
+                         bool &AUpdate, bool &AStopHook)>;
+  // (Sender, ABitmap, AFrameNumber, APTS)
+  using TPreviewBitmapEvent = std::function<void(TCustomFFmpeg *Sender, const QImage &ABitmap,
+                                                 int AFrameNumber, int64_t APTS)>;
+  TCustomHookEvent OnCustomHook;
+  TPreviewBitmapEvent OnPreviewBitmap;
 
 private:
   // One handler per option of the vocabulary (ffmpeg_options.cpp).
@@ -315,5 +477,66 @@ private:
   void SetCodecTag(uint32_t &ATag, const std::string &AValue, const char *AKind);
   void Log(int ALevel, const std::string &AText) const;
 
+  // Input and output (ffmpeg_files.cpp).
+  void SetupNewStream(AVFormatContext *AOutput, AVMediaType AType, TOutputStreamSetup *&ASetup,
+                      AVStream *&AStream);
+  AVCodecContext *StreamTemplate(AVMediaType AType) const;
+  int ReadFeedStreams(AVFormatContext *AOutput, const std::string &AFileName);
+  // The format writes numbered files, so the name must hold a number pattern.
+  bool NeedsNumber(const AVOutputFormat *AFormat) const;
+  // CloseFiles whether or not the libraries count as loaded (they are linked in).
+  void CloseFilesNow();
+
+  // Mapping (ffmpeg_mapping.cpp).
+  void SetupStreamCopy(TAVOutputStream *AOst, TAVInputStream *AIst);
+  void SetupEncoding(TAVOutputStream *AOst, TAVInputStream *AIst);
+  void OpenEncoder(TAVOutputStream *AOst, bool AReopen);
+  void OpenDecoder(TAVInputStream *AIst);
+  void InitBitstreamFilters(TAVOutputStream *AOst);
+  void CopyChapters();
+  void LogStreamMapping();
+
+  // The loop (ffmpeg_run.cpp).
+  void Transcode();
+  int ChooseInput(int ACurrentInput) const;
+  int ProcessInputPacket(TAVInputStream *AIst, const AVPacket *APkt);
+  void DeliverFrame(TAVInputStream *AIst, AVFrame *AFrame);
+  void DoStreamCopy(TAVOutputStream *AOst, TAVInputStream *AIst, const AVPacket *APkt);
+  void KeepTimestampsIncreasing(TAVOutputStream *AOst, AVPacket *APkt);
+  void FlushInputStream(TAVInputStream *AIst);
+  void EndJoinedInput(int AInput);
+  // Holds here while the worker is paused.
+  void CheckPause();
+  static int InterruptCallback(void *AOpaque);
+  static int OutputInterruptCallback(void *AOpaque);
+
   int FMaxFiles;
+
+  // Run state shared between the worker and the thread that controls it.
+  std::atomic<bool> FConverting{false};
+  std::atomic<bool> FBroken{false};
+  std::atomic<bool> FFinished{false};
+  std::atomic<bool> FTerminated{false};
+  std::atomic<bool> FFatalException{false};
+  // Output I/O may be interrupted only while no run writes: a stop must still get its trailer.
+  std::atomic<bool> FOutputWriting{false};
+  mutable std::mutex FFatalLock; // protects FFatalMessage
+  std::string FFatalMessage;
+  TEvent FStopEvent{true};
+  TEvent FTermEvent{true};
+  std::unique_ptr<TConvertThread> FThread;
+  std::thread FDoTerminateThread;
+  bool FTermDelivering = false; // StopTask started the termination of a task that never ran
+
+  mutable std::mutex FPostHookLock; // protects FPostHooks
+  TPostHooks FPostHooks = 0;
+
+  // Loop state.
+  std::vector<bool> Fno_packet;
+  int Fno_packet_count = 0;
+  int64_t Flast_report_time = 0;
+  PacketPtr FPacket;    // the one packet in flight
+  PacketPtr FOutPacket; // packets built for writing
+  std::array<int, 52> Fqp_histogram{};
+  std::vector<uint8_t> Fsubtitle_out; // encoded subtitle, allocated on first use
 };
