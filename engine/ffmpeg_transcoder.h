@@ -19,6 +19,7 @@
 #include "ff_options.h"
 #include "ff_ptr.h"
 #include "frame_hook.h"
+#include "previewer.h"
 #include "transcode_records.h"
 
 #include <QImage>
@@ -410,6 +411,8 @@ public:
                                                  int AFrameNumber, int64_t APTS)>;
   TCustomHookEvent OnCustomHook;
   TPreviewBitmapEvent OnPreviewBitmap;
+  // Makes the preview window when phPreview first has a picture to show; none = no preview.
+  TPreviewerFactory PreviewerFactory;
 
 private:
   // One handler per option of the vocabulary (ffmpeg_options.cpp).
