@@ -125,7 +125,8 @@ void TForm1::CreatePlayerControls() {
   connect(bsSkinSlider1, &TPositionSlider::MouseDown, this, &TForm1::bsSkinSlider1MouseDown);
   connect(bsSkinSlider1, &TPositionSlider::MouseUp, this, &TForm1::bsSkinSlider1MouseUp);
   connect(bsSkinSlider1, &QSlider::valueChanged, this, [this] {
-    // While held, the picture follows the slider; a seek still under way lets this one pass.
+    // While held, the picture follows the slider; a move made while the last seek is still
+    // under way is skipped, the release seeks to where the slider ends.
     if (bsSkinSlider1_down_UP == KDown && !FTrackChanging && FFPlayer)
       FFPlayer->Seek(SliderTime(), {}, false);
   });
@@ -193,10 +194,8 @@ void TForm1::Button31Click() {
 void TForm1::OpenPreview(const QString &AFileName) {
   FPreviewPicture = false;
   FPreviewing = FFPlayer->Open(AFileName.toStdString(), Panel6, true);
-  if (!FPreviewing) {
-    FPreviewPicture = false;
+  if (!FPreviewing)
     AppendLog(QString::fromStdString(FFPlayer->LastErrMsg()));
-  }
   UpdatePlayerButtons();
 }
 
