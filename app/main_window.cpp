@@ -5,7 +5,10 @@
 #include "av_probe.h"
 #include "change_combo_box.h"
 #include "ff_logger.h"
+#include "ff_player.h"
 #include "options_dialog.h"
+#include "player_screen.h"
+#include "position_slider.h"
 #include "system_actions.h"
 #include "task_list_link.h"
 #include "window_dialogs.h"
@@ -143,6 +146,9 @@ TForm1::TForm1(const TWindowContext &AContext, QWidget *AParent)
 }
 
 TForm1::~TForm1() {
+  // The player's waits serve queued calls: none may reach a window that is going away.
+  DetachPlayerEvents();
+  FFPlayer.reset();
   if (!FClosing)
     GetLogger()->SetOnLog(nullptr);
 }
@@ -494,19 +500,23 @@ QWidget *TForm1::CreatePreviewArea() {
   auto *layout = new QVBoxLayout(group);
   layout->setContentsMargins(6, 2, 6, 4);
   layout->setSpacing(3);
-  Panel6 = new QWidget(group);
+  Panel6 = new TPlayerScreen(group);
   Panel6->setObjectName(QStringLiteral("Panel6"));
   Panel6->setAutoFillBackground(true);
   QPalette palette = Panel6->palette();
   palette.setColor(QPalette::Window, QColor(0x1e, 0x25, 0x2d));
   Panel6->setPalette(palette);
+  bsSkinSlider1 = new TPositionSlider(group);
+  bsSkinSlider1->setObjectName(QStringLiteral("bsSkinSlider1"));
   pnlPlayerButtons = new QWidget(group);
   pnlPlayerButtons->setObjectName(QStringLiteral("pnlPlayerButtons"));
   pnlPlayerButtons->setMinimumHeight(28);
   auto *buttonLayout = new QHBoxLayout(pnlPlayerButtons);
   buttonLayout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(Panel6, 1);
+  layout->addWidget(bsSkinSlider1);
   layout->addWidget(pnlPlayerButtons);
+  CreatePlayerControls();
   return group;
 }
 
@@ -600,6 +610,7 @@ void TForm1::closeEvent(QCloseEvent *AEvent) {
     FClosing = true;
     CancelRename();
     DetachPlayerEvents();
+    PreviewStop();
     FTasks->DetachEvents();
     FTasks->Stop();
     FActions->InhibitSleep(false);

@@ -23,6 +23,7 @@
 
 class QAction;
 class QDialog;
+class QMenu;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -32,11 +33,18 @@ class QTreeWidgetItem;
 class QWidget;
 class TAVProbe;
 class TChangeComboBox;
+class TCustomPlayer;
+class TFFPlayer;
 class TForm2;
 class TForm5;
+class TPlayerScreen;
+class TPositionSlider;
 class TSystemActions;
 class TTaskListLink;
 class TWindowDialogs;
+
+enum TPlayState : int;
+enum TPictureFormat : int;
 
 // The job list's columns are the catalog's job row columns; Col gives the widget's column
 // number.
@@ -150,6 +158,39 @@ public:
   void ReadSkinSetting();
   int SkinIndex() const { return FSkinIndex; }
 
+  // --- Preview player ---
+  // Opens T_Movie_PLayer_FileName in the preview, paused; a failure goes to the log.
+  void Button31Click();
+  void FFPlayerFileOpen(TCustomPlayer *Sender, int64_t ADuration, int AFrameWidth, int AFrameHeight,
+                        int &AScreenWidth, int &AScreenHeight);
+  void FFPlayerPosition(TCustomPlayer *Sender, int64_t APTS);
+  void FFPlayerState(TCustomPlayer *Sender, TPlayState AState);
+  void bsSkinButton13Click(); // play
+  void bsSkinButton14Click(); // pause
+  void bsSkinButton15Click(); // stop: the selected row's file again, at its first picture
+  void bsSkinButton16Click(); // mute
+  void bsSkinButton20Click(); // sound on again
+  // Holding the slider pauses; while it is held the picture follows it; releasing it seeks
+  // there and plays.
+  void bsSkinSlider1MouseDown();
+  void bsSkinSlider1MouseUp();
+  void bsSkinButton22Click(); // snapshot of the picture on screen
+  void bsSkinButton23Click(); // checks the stored picture type in the settings menu
+  void MenuItem1Click();      // 打开快照目录
+  void MenuItem2Click();      // 设置快照目录
+  // 设置快照目录 after its dialog: the chosen folder, empty when cancelled.
+  void MenuItem2ClickCore(const QString &AFolder);
+  void BMP1Click();
+  void JPG1Click();
+  void GIF1Click();
+  void PNG1Click();
+  // The snapshot folder from "option.ini" (the default one when none is stored), made when
+  // missing.
+  QString SnapShotFolder();
+  // The picture type from "option.ini" ("BMP" written over anything unknown), checked in the
+  // menu.
+  TPictureFormat SnapShotFormat();
+
   // --- Log ---
   void AppendLog(const QString &ALine);
   QString LogText() const;
@@ -197,8 +238,18 @@ public:
   TChangeComboBox *bsSkinComboBox4;  // 视频缩放
   TChangeComboBox *bsSkinComboBox9;  // 视频帧率
   TChangeComboBox *bsSkinComboBox10; // 音频采样率
-  QWidget *Panel6;                   // the preview player's screen
+  TPlayerScreen *Panel6;             // the preview player's screen
   QWidget *pnlPlayerButtons;         // the preview player's controls
+
+  // The preview's controls and player.
+  TPositionSlider *bsSkinSlider1;
+  QToolButton *bsSkinButton13, *bsSkinButton14, *bsSkinButton15; // play, pause, stop
+  QToolButton *bsSkinButton16, *bsSkinButton20;                  // mute and sound on, in one place
+  QToolButton *bsSkinButton22, *bsSkinButton23;                  // snapshot, snapshot settings
+  QMenu *bsSkinPopupMenu2;                                       // the snapshot settings
+  QAction *MenuItem1, *MenuItem2, *BMP1, *JPG1, *GIF1, *PNG1;
+  std::unique_ptr<TFFPlayer> FFPlayer;
+
   QPlainTextEdit *mmoLog;
   QDialog *frmLog; // the log panel the user can open
 
@@ -242,6 +293,7 @@ private:
   QWidget *CreateOutputArea();
   QWidget *CreateChoiceArea();
   QWidget *CreatePreviewArea();
+  void CreatePlayerControls(); // the slider and the buttons under Panel6
   void CreateLogPanel();
   void FormCreate();
 
@@ -260,6 +312,13 @@ private:
   void ShowAbout();
   void ShowHelp();
   void FFLoggerLog(uint32_t AThreadID, int ALogLevel, const QString &AMessage);
+  // Opens AFileName in Panel6, paused, logging a failure.
+  void OpenPreview(const QString &AFileName);
+  // Play, pause, stop, snapshot and the slider follow what the preview can do now.
+  void UpdatePlayerButtons();
+  void SetSliderPosition(int AValue);
+  int64_t SliderTime() const;
+  void ChooseSnapShotFormat(TPictureFormat AFormat);
 
   // Appends ALine between two empty lines, as the outcome of an add or a start.
   void AppendLogBlock(const QString &ALine);
@@ -289,6 +348,15 @@ private:
   TForm5 *FForm5 = nullptr;
   TWorkingParameters FParams;
   std::unique_ptr<TAVProbe> FAVProbe; // examines each file before it becomes a job
+
+  // The preview.
+  std::unique_ptr<TAVProbe> FPreviewProbe; // reads the previewed file's facts for the log
+  QWidget *FScreenControl = nullptr;       // what the player paints on
+  int64_t FDuration = 0;                   // of the previewed file, microseconds
+  bool FTrackChanging = false;             // the slider is being set by the window, not the user
+  QString bsSkinSlider1_down_UP;           // "Down" while the user holds the slider, else "UP"
+  bool FPreviewing = false;                // a file is open in the preview
+  bool FPreviewPicture = false;            // and it has a picture
 
   TWindowState FWindowState = TWindowState::wsEmpty;
   bool FStoppedByUser = false; // the run was stopped: 开始 stays on in the toolbar after it

@@ -670,13 +670,13 @@ bool TCustomPlayer::Seek(int64_t APTS, TSeekFlags ASeekFlags, bool AWaitForSeekE
     if (is == nullptr || is->seek_req)
       return false;
     int64_t pos = APTS;
-    if (!(ASeekFlags & sfByte)) {
+    if (!ASeekFlags.Contains(sfByte)) {
       if (is->Duration >= 0 && pos > is->Duration)
         pos = is->Duration;
       if (is->StartTime != -1)
         pos += is->StartTime;
     }
-    StreamSeek(is, pos, APTS <= 0 ? 1 : 0, ASeekFlags);
+    StreamSeek(is, pos, APTS <= 0 ? 1 : 0, ASeekFlags.Bits());
     video = is->video_st != nullptr;
   }
   if (AWaitForSeekEnd)
@@ -692,7 +692,7 @@ bool TCustomPlayer::Seek(double ADelta, TSeekFlags ASeekFlags, bool AWaitForSeek
     if (is == nullptr || is->seek_req)
       return false;
     int64_t pos, rel;
-    if (ASeekFlags & sfByte) {
+    if (ASeekFlags.Contains(sfByte)) {
       pos = is->video_current_pos;
       if (pos < 0 && is->ic && is->ic->pb)
         pos = avio_tell(is->ic->pb);
@@ -712,7 +712,7 @@ bool TCustomPlayer::Seek(double ADelta, TSeekFlags ASeekFlags, bool AWaitForSeek
       pos = int64_t((clock + ADelta) * AV_TIME_BASE);
       rel = int64_t(ADelta * AV_TIME_BASE);
     }
-    StreamSeek(is, pos, rel, ASeekFlags);
+    StreamSeek(is, pos, rel, ASeekFlags.Bits());
     video = is->video_st != nullptr;
   }
   if (AWaitForSeekEnd)

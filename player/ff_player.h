@@ -2,6 +2,7 @@
 // file's properties, the position and its play state through events.
 #pragma once
 
+#include "av_probe.h"
 #include "ff_base_component.h"
 #include "ff_event.h"
 #include "ff_logger.h"
@@ -34,9 +35,8 @@ enum TAudioDriver : int { adDefault, adDirectSound, adWaveOut };
 enum TVideoDriver : int { vdDefault, vdDirectDraw, vdGDI };
 enum Tav_sync_type : int { AV_SYNC_AUDIO_MASTER, AV_SYNC_VIDEO_MASTER, AV_SYNC_EXTERNAL_CLOCK };
 
-// Seek flags, passed to the library's seek as its backward, byte, any and frame flags.
-enum TSeekFlag : int { sfBackward = 1, sfByte = 2, sfAny = 4, sfFrame = 8 };
-using TSeekFlags = int;
+// Seek flags are the prober's set (TSeekFlags): its Bits() are the library's backward, byte, any
+// and frame flags.
 
 // 0 to 128, where 128 is full volume.
 using TAudioVolume = uint8_t;

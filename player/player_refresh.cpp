@@ -360,9 +360,9 @@ void TCustomPlayer::PositionAndEnd(TVideoState *is) {
           break;
         case rtLoop:
           if (start != NoPTS)
-            Seek(start, 0, false);
+            Seek(start, TSeekFlags(), false);
           else
-            Seek(int64_t(0), sfAny, false);
+            Seek(int64_t(0), {sfAny}, false);
           break;
         case rtNone:
           break;

@@ -152,7 +152,10 @@ int TPlayPipeline::QueuePicture(TVideoState *is, AVFrame *AFrame, double APTS) {
   if (const int n = is->open_paused) {
     if (n >= 2) {
       is->open_paused = 0;
-      owner->ReportState(psPause);
+      // Through the play thread, which reports psPlay first: the pictures may be decoded
+      // before it starts, while the owner's file-open handler still runs.
+      owner->PostPlayEvent(TCustomPlayer::TPlayThreadEventKind::Task,
+                           [owner] { owner->ReportState(psPause); });
     } else {
       is->open_paused = n + 1;
     }

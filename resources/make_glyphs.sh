@@ -9,7 +9,8 @@ for svg in glyphs/*.svg; do
   name=$(basename "$svg" .svg)
   convert -background none "$svg" -strip "png/$name.png"
 done
-for name in add remove clear start stop pause resume options rename; do
+for name in add remove clear start stop pause resume options rename preview_play preview_pause \
+  preview_stop preview_snapshot; do
   convert "png/$name.png" -colorspace Gray -channel A -evaluate multiply 0.5 +channel -strip \
     "png/${name}_disabled.png"
 done

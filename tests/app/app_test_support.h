@@ -2,6 +2,7 @@
 #pragma once
 
 #include "application.h"
+#include "ff_player.h"
 #include "ffmpeg_loader.h"
 #include "qt_print.h"
 #include "main_window.h"
@@ -213,6 +214,9 @@ struct TWindowFixture {
     if (APrepare)
       APrepare(AppFolder);
     Form = std::make_unique<TTestForm1>(Context);
+    // Every selected row opens in the preview; closing a sound device of the silent driver
+    // takes a few buffers' time, which the tests of the preview alone need to spend.
+    Form->FFPlayer->SetDisableAudio(true);
     CreateSecondaryForms(*Form);
   }
 

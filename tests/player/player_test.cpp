@@ -72,7 +72,7 @@ TEST_F(PlayerTest, NothingOpen) {
   EXPECT_TRUE(FPlayer->CurrentFrame(pts).isNull());
   EXPECT_EQ(pts, -1);
   EXPECT_TRUE(FPlayer->Paused());
-  EXPECT_FALSE(FPlayer->Seek(int64_t(1000000), 0, true));
+  EXPECT_FALSE(FPlayer->Seek(int64_t(1000000), {}, true));
   FPlayer->Pause();
   FPlayer->Resume();
   FPlayer->StepToNextFrame();
@@ -165,6 +165,17 @@ TEST_F(PlayerTest, OpenPausedSoundOnlyReportsPause) {
   EXPECT_TRUE(FPlayer->Paused());
 }
 
+TEST_F(PlayerTest, OpenPausedReportsPlayFirstAlsoAfterASlowFileOpenHandler) {
+  // An owner that reads the file once more in its handler, serving queued calls meanwhile:
+  // the first pictures are decoded before the play thread starts.
+  FPlayer->SetOnFileOpen([](TCustomPlayer *, int64_t, int, int, int &, int &) {
+    WaitFor([] { return false; }, 300ms);
+  });
+  ASSERT_TRUE(FPlayer->Open(MediaPath("h264_aac_640x360.mp4"), FScreen.get(), true));
+  ASSERT_TRUE(WaitFor([&] { return FStates.size() >= 2; }));
+  EXPECT_EQ(FStates, (std::vector<TPlayState>{psPlay, psPause}));
+}
+
 TEST_F(PlayerTest, EndIsReportedOnceAndTheOwnerMayRewindFromItsHandler) {
   for (const char *name : {"h264_aac_640x360.mp4", "audio.wav"}) {
     SCOPED_TRACE(name);
@@ -174,7 +185,7 @@ TEST_F(PlayerTest, EndIsReportedOnceAndTheOwnerMayRewindFromItsHandler) {
     FPlayer->SetOnState([this](TCustomPlayer *p, TPlayState s) {
       FStates.push_back(s);
       if (s == psEnd) {
-        p->Seek(int64_t(0), sfAny, false);
+        p->Seek(int64_t(0), {sfAny}, false);
         p->Pause();
       }
     });
@@ -226,7 +237,7 @@ TEST_F(PlayerTest, PlayTimeWithLoopReturnsToTheStart) {
 TEST_F(PlayerTest, SeekWithWaitingReturnsWithTheNewPictureAndASecondPendingSeekIsIgnored) {
   ASSERT_TRUE(FPlayer->Open(MediaPath("h264_aac_640x360.mp4"), FScreen.get(), true));
   ASSERT_TRUE(WaitFor([&] { return FStates.size() >= 2; }));
-  ASSERT_TRUE(FPlayer->Seek(int64_t(2000000), 0, true));
+  ASSERT_TRUE(FPlayer->Seek(int64_t(2000000), {}, true));
   int64_t pts = -1;
   EXPECT_FALSE(FPlayer->CurrentFrame(pts).isNull());
   EXPECT_EQ(pts, 2000000);
@@ -234,8 +245,8 @@ TEST_F(PlayerTest, SeekWithWaitingReturnsWithTheNewPictureAndASecondPendingSeekI
       << "the paused screen shows the new place";
 
   // The read thread takes seeks only every few milliseconds; the second comes at once.
-  ASSERT_TRUE(FPlayer->Seek(int64_t(1000000), 0, false));
-  EXPECT_FALSE(FPlayer->Seek(int64_t(2500000), 0, false));
+  ASSERT_TRUE(FPlayer->Seek(int64_t(1000000), {}, false));
+  EXPECT_FALSE(FPlayer->Seek(int64_t(2500000), {}, false));
   ASSERT_TRUE(WaitFor([&] { return !FPlayer->Seeking() || FPlayer->Paused(); }));
   ASSERT_TRUE(WaitFor([&] {
     FPlayer->CurrentFrame(pts);
@@ -243,7 +254,7 @@ TEST_F(PlayerTest, SeekWithWaitingReturnsWithTheNewPictureAndASecondPendingSeekI
   })) << pts;
 
   // Relative seeks move from the current place.
-  ASSERT_TRUE(FPlayer->Seek(1.0, 0, true));
+  ASSERT_TRUE(FPlayer->Seek(1.0, {}, true));
   FPlayer->CurrentFrame(pts);
   EXPECT_EQ(pts, 2000000);
 }
