@@ -73,9 +73,12 @@ struct TTerminations {
 
   void Bind(TCustomFFmpegVCL &AVCL) {
     AVCL.OnTerminate = [this](TCustomFFmpegVCL *, const TTerminateInfo &AInfo) {
-      std::lock_guard<std::mutex> lock(Lock);
-      Records.push_back(AInfo);
-      Threads.push_back(std::this_thread::get_id());
+      {
+        std::lock_guard<std::mutex> lock(Lock);
+        Records.push_back(AInfo);
+        Threads.push_back(std::this_thread::get_id());
+      }
+      // The last thing done here: the test may end as soon as it sees the final record.
       if (AInfo.TaskIndex < 0)
         Final.Set();
     };
