@@ -10,6 +10,7 @@
 #include "profile_catalog.h"
 #include "working_parameters.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -26,9 +27,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The profile: Android手机MPEG-4视频 with its default choices.
+// The profile: Android手机AVI视频 with its default choices.
 constexpr int KCategory = 0;
-constexpr int KProfile = 1;
+constexpr int KProfile = 0;
 
 double Seconds(Clock::duration D) {
   return std::chrono::duration<double>(D).count();
@@ -50,12 +51,6 @@ pid_t Spawn(std::vector<std::string> AArgs) {
   return pid;
 }
 
-bool Reap(pid_t APid) {
-  int status = 0;
-  return APid > 0 && waitpid(APid, &status, 0) == APid && WIFEXITED(status) &&
-         WEXITSTATUS(status) == 0;
-}
-
 TOutputOptions ProfileRecord() {
   const TProfile &profile = *FindProfile(KCategory, KProfile);
   TWorkingParameters params;
@@ -68,7 +63,7 @@ TOutputOptions ProfileRecord() {
 }
 
 std::string OutputName(const std::string &AFolder, const std::string &ATag, size_t AIndex) {
-  return AFolder + "/" + ATag + "_" + std::to_string(AIndex) + ".mp4";
+  return AFolder + "/" + ATag + "_" + std::to_string(AIndex) + ".avi";
 }
 
 // Seconds for the whole batch through the task list.
@@ -104,38 +99,29 @@ double Ours(const std::vector<std::string> &AInputs, const std::string &AFolder,
 // Seconds for the whole batch through the tool, AParallel processes at a time.
 double Tool(const std::vector<std::string> &AInputs, const std::string &AFolder, int AParallel) {
   const TOutputOptions r = ProfileRecord();
+  // The same settings as the record gives the task.
   const auto command = [&](size_t AIndex) {
-    return std::vector<std::string>{
-        "ffmpeg",
-        "-nostdin",
-        "-y",
-        "-threads",
-        "1",
-        "-i",
-        AInputs[AIndex],
-        "-threads",
-        "1",
-        "-filter_threads",
-        "1",
-        "-c:v",
-        r.VideoCodec,
-        "-s",
-        r.FrameSize,
-        "-b:v",
-        std::to_string(r.VideoBitrate),
-        "-r",
-        r.FrameRate,
-        "-aspect",
-        r.FrameAspectRatio,
-        "-c:a",
-        "aac",
-        "-ac",
-        std::to_string(r.AudioChannels),
-        "-ar",
-        std::to_string(r.AudioSampleRate),
-        "-b:a",
-        std::to_string(r.AudioBitrate),
-        OutputName(AFolder, "tool" + std::to_string(AParallel), AIndex)};
+    std::vector<std::string> args = {
+        "ffmpeg", "-nostdin",      "-y",         "-threads", "1",
+        "-i",     AInputs[AIndex], "-threads",   "1",        "-filter_threads",
+        "1",      "-c:v",          r.VideoCodec, "-b:v",     std::to_string(r.VideoBitrate)};
+    const auto add = [&args](const char *AName, const std::string &AValue) {
+      if (!AValue.empty() && AValue != "-1") {
+        args.push_back(AName);
+        args.push_back(AValue);
+      }
+    };
+    std::string size = r.FrameSize;
+    std::replace(size.begin(), size.end(), '*', 'x');
+    add("-s", size);
+    add("-r", r.FrameRate);
+    add("-aspect", r.FrameAspectRatio);
+    add("-c:a", r.AudioCodec);
+    add("-ac", std::to_string(r.AudioChannels));
+    add("-ar", std::to_string(r.AudioSampleRate));
+    add("-b:a", std::to_string(r.AudioBitrate));
+    args.push_back(OutputName(AFolder, "tool" + std::to_string(AParallel), AIndex));
+    return args;
   };
   const auto start = Clock::now();
   std::vector<pid_t> running;
@@ -169,9 +155,10 @@ int main(int argc, char *argv[]) {
   }
   GetLogger()->SetLogLevel(llQuiet);
   const TOutputOptions r = ProfileRecord();
+  const std::string caption(FindProfile(KCategory, KProfile)->Caption);
   std::printf("%zu files, profile %s: %s %s %d bit/s, %s %d Hz %d bit/s\n", inputs.size(),
-              FindProfile(KCategory, KProfile)->Caption, r.VideoCodec.c_str(), r.FrameSize.c_str(),
-              r.VideoBitrate, r.AudioCodec.c_str(), r.AudioSampleRate, r.AudioBitrate);
+              caption.c_str(), r.VideoCodec.c_str(), r.FrameSize.c_str(), r.VideoBitrate,
+              r.AudioCodec.c_str(), r.AudioSampleRate, r.AudioBitrate);
   const auto perMinute = [&](double ASeconds) { return inputs.size() * 60.0 / ASeconds; };
   const double ours1 = Ours(inputs, folder, 1);
   const double ours2 = Ours(inputs, folder, 2);
