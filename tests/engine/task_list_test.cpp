@@ -14,6 +14,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <sstream>
 
 namespace {
 
@@ -488,6 +489,10 @@ TEST_F(TaskListTest, ATaskWhoseInputCannotBeOpenedIsFreed) {
     EXPECT_EQ(VCL().LastErrMsg().rfind(path, 0), 0u) << VCL().LastErrMsg();
     EXPECT_EQ(VCL().TasksCount(), 1);
   }
+  // A stream name opens only where a protocol for it is supplied.
+  std::stringstream stream;
+  EXPECT_EQ(VCL().AddTask(stream, "private"), -1);
+  EXPECT_EQ(VCL().LastErrMsg().rfind("stream:", 0), 0u) << VCL().LastErrMsg();
   // An option the transcoder refuses ends the add the same way.
   EXPECT_EQ(VCL().AddTask(MediaPath("audio.wav"), "f=no_such_format"), -1);
   EXPECT_NE(VCL().LastErrMsg().find("no_such_format"), std::string::npos) << VCL().LastErrMsg();
@@ -547,6 +552,66 @@ TEST_F(TaskListTest, PreviewSettingsReachExistingAndNewTasks) {
   ASSERT_TRUE(VCL().Tasks(2)->PreviewerFactory);
   VCL().Tasks(2)->PreviewerFactory();
   EXPECT_EQ(made, 1);
+}
+
+// The events the video path raises: the custom hook on the worker itself, handing Update and
+// StopHook back; the preview bitmap on the main thread while the worker waits.
+TEST_F(TaskListTest, HookAndPreviewBitmapEventsReachTheirHandlers) {
+  int argc = 1;
+  char name[] = "engine_tests";
+  char *argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);
+  AddCopy("first.mkv");
+  ASSERT_EQ(VCL().AddTask(MediaPath("h264_aac_640x360.mp4")), 1);
+  TOutputOptions out;
+  InitOutputOptions(out);
+  out.VideoCodec = "mpeg4";
+  out.CustomHook = true;
+  ASSERT_TRUE(VCL().SetOutputFile(1, Out("hooked.avi"), out)) << VCL().LastErrMsg();
+  EXPECT_FALSE(VCL().Tasks(0)->OnCustomHook); // bound only for a record that asks for it
+  TCustomFFmpeg *task = VCL().Tasks(1);
+  ASSERT_TRUE(task->OnCustomHook);
+  ASSERT_TRUE(task->OnPreviewBitmap);
+
+  std::thread::id hookThread, previewThread;
+  THookInfo seenHook;
+  TPreviewInfo seenPreview;
+  VCL().OnCustomHook = [&](TCustomFFmpegVCL *, THookInfo *AInfo) {
+    hookThread = std::this_thread::get_id();
+    seenHook = *AInfo;
+    AInfo->Bitmap->fill(Qt::white);
+    AInfo->Update = true;
+    AInfo->StopHook = true;
+  };
+  VCL().OnPreviewBitmap = [&](TCustomFFmpegVCL *, const TPreviewInfo &AInfo) {
+    previewThread = std::this_thread::get_id();
+    seenPreview = AInfo;
+  };
+  QImage bitmap(8, 6, QImage::Format_RGB888);
+  bitmap.fill(Qt::black);
+  bool update = false, stop = false;
+  std::thread::id worker;
+  TEvent done;
+  std::thread thread([&] {
+    worker = std::this_thread::get_id();
+    task->OnCustomHook(task, bitmap, 12, 480000, update, stop);
+    task->OnPreviewBitmap(task, bitmap, 13, 520000);
+    done.Set();
+  });
+  EXPECT_TRUE(WaitServing([&] { return done.IsSet(); }, 30s));
+  thread.join();
+  EXPECT_EQ(hookThread, worker);
+  EXPECT_EQ(seenHook.TaskIndex, 1);
+  EXPECT_EQ(seenHook.FrameNumber, 12);
+  EXPECT_EQ(seenHook.PTS, 480000);
+  EXPECT_EQ(seenHook.Bitmap, &bitmap);
+  EXPECT_TRUE(update && stop);
+  EXPECT_EQ(bitmap.pixelColor(0, 0), QColor(Qt::white));
+  EXPECT_EQ(previewThread, std::this_thread::get_id());
+  EXPECT_EQ(seenPreview.TaskIndex, 1);
+  EXPECT_EQ(seenPreview.FrameNumber, 13);
+  EXPECT_EQ(seenPreview.PTS, 520000);
+  EXPECT_EQ(seenPreview.Bitmap, &bitmap);
 }
 
 TEST_F(TaskListTest, StartingAnEmptyListDeliversTheFinalRecordAtOnce) {
