@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -35,6 +36,20 @@ double Seconds(Clock::duration D) {
   return std::chrono::duration<double>(D).count();
 }
 
+// Processor seconds used so far by this process (ASelf) or by its ended children.
+double CPUSeconds(bool ASelf) {
+  rusage usage{};
+  getrusage(ASelf ? RUSAGE_SELF : RUSAGE_CHILDREN, &usage);
+  const auto s = [](const timeval &T) { return T.tv_sec + T.tv_usec / 1e6; };
+  return s(usage.ru_utime) + s(usage.ru_stime);
+}
+
+// Wall and processor seconds of one batch.
+struct TTiming {
+  double Wall = 0;
+  double CPU = 0;
+};
+
 pid_t Spawn(std::vector<std::string> AArgs) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -49,6 +64,16 @@ pid_t Spawn(std::vector<std::string> AArgs) {
     pid = -1;
   posix_spawn_file_actions_destroy(&actions);
   return pid;
+}
+
+std::string LoadAverage() {
+  char text[128] = {0};
+  if (FILE *f = std::fopen("/proc/loadavg", "r")) {
+    if (std::fgets(text, sizeof(text), f) == nullptr)
+      text[0] = 0;
+    std::fclose(f);
+  }
+  return text;
 }
 
 TOutputOptions ProfileRecord() {
@@ -66,9 +91,10 @@ std::string OutputName(const std::string &AFolder, const std::string &ATag, size
   return AFolder + "/" + ATag + "_" + std::to_string(AIndex) + ".avi";
 }
 
-// Seconds for the whole batch through the task list.
-double Ours(const std::vector<std::string> &AInputs, const std::string &AFolder, int AThreads) {
+// The whole batch through the task list.
+TTiming Ours(const std::vector<std::string> &AInputs, const std::string &AFolder, int AThreads) {
   const auto start = Clock::now();
+  const double cpu = CPUSeconds(true);
   TFFmpegVCL vcl;
   vcl.SetVerbose(-1);
   for (size_t i = 0; i < AInputs.size(); ++i) {
@@ -93,11 +119,11 @@ double Ours(const std::vector<std::string> &AInputs, const std::string &AFolder,
   vcl.Stop(true); // the last delivery
   if (failed > 0)
     std::exit(1);
-  return Seconds(Clock::now() - start);
+  return {Seconds(Clock::now() - start), CPUSeconds(true) - cpu};
 }
 
-// Seconds for the whole batch through the tool, AParallel processes at a time.
-double Tool(const std::vector<std::string> &AInputs, const std::string &AFolder, int AParallel) {
+// The whole batch through the tool, AParallel processes at a time.
+TTiming Tool(const std::vector<std::string> &AInputs, const std::string &AFolder, int AParallel) {
   const TOutputOptions r = ProfileRecord();
   // The same settings as the record gives the task.
   const auto command = [&](size_t AIndex) {
@@ -124,6 +150,7 @@ double Tool(const std::vector<std::string> &AInputs, const std::string &AFolder,
     return args;
   };
   const auto start = Clock::now();
+  const double cpu = CPUSeconds(false);
   std::vector<pid_t> running;
   size_t next = 0;
   while (next < AInputs.size() || !running.empty()) {
@@ -137,7 +164,7 @@ double Tool(const std::vector<std::string> &AInputs, const std::string &AFolder,
     }
     std::erase(running, done);
   }
-  return Seconds(Clock::now() - start);
+  return {Seconds(Clock::now() - start), CPUSeconds(false) - cpu};
 }
 
 } // namespace
@@ -160,17 +187,26 @@ int main(int argc, char *argv[]) {
               caption.c_str(), r.VideoCodec.c_str(), r.FrameSize.c_str(), r.VideoBitrate,
               r.AudioCodec.c_str(), r.AudioSampleRate, r.AudioBitrate);
   const auto perMinute = [&](double ASeconds) { return inputs.size() * 60.0 / ASeconds; };
-  const double ours1 = Ours(inputs, folder, 1);
-  const double ours2 = Ours(inputs, folder, 2);
-  const double tool1 = Tool(inputs, folder, 1);
-  const double tool2 = Tool(inputs, folder, 2);
-  std::printf("task list, 1 thread : %6.2f s  %6.1f files/min\n", ours1, perMinute(ours1));
-  std::printf("task list, 2 threads: %6.2f s  %6.1f files/min  (x%.2f of 1 thread)\n", ours2,
-              perMinute(ours2), ours1 / ours2);
-  std::printf("ffmpeg, one by one  : %6.2f s  %6.1f files/min\n", tool1, perMinute(tool1));
-  std::printf("ffmpeg, two at once : %6.2f s  %6.1f files/min  (x%.2f of one by one)\n", tool2,
-              perMinute(tool2), tool1 / tool2);
-  std::printf("task list / ffmpeg  : x%.2f at 1, x%.2f at 2 (above 1: ours faster)\n",
-              tool1 / ours1, tool2 / ours2);
+  const TTiming ours1 = Ours(inputs, folder, 1);
+  const TTiming ours2 = Ours(inputs, folder, 2);
+  const TTiming tool1 = Tool(inputs, folder, 1);
+  const TTiming tool2 = Tool(inputs, folder, 2);
+  // Processor seconds show what the batch cost whatever else the machine was doing.
+  const auto line = [&](const char *AName, const TTiming &T) {
+    std::printf("%-21s: %6.2f s  %6.1f files/min  (cpu %6.2f s, %.2f cores busy)", AName, T.Wall,
+                perMinute(T.Wall), T.CPU, T.CPU / T.Wall);
+  };
+  line("task list, 1 thread", ours1);
+  std::printf("\n");
+  line("task list, 2 threads", ours2);
+  std::printf("  x%.2f of 1 thread\n", ours1.Wall / ours2.Wall);
+  line("ffmpeg, one by one", tool1);
+  std::printf("\n");
+  line("ffmpeg, two at once", tool2);
+  std::printf("  x%.2f of one by one\n", tool1.Wall / tool2.Wall);
+  std::printf("task list / ffmpeg   : x%.2f at 1, x%.2f at 2 (above 1: ours faster)\n",
+              tool1.Wall / ours1.Wall, tool2.Wall / ours2.Wall);
+  std::printf("online processors    : %ld; load average now: %s", sysconf(_SC_NPROCESSORS_ONLN),
+              LoadAverage().c_str());
   return 0;
 }
