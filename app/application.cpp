@@ -4,6 +4,7 @@
 #include "app_icon.h"
 #include "app_paths.h"
 #include "command_line.h"
+#include "ffmpeg_task_list.h"
 #include "main_window.h"
 #include "options_dialog.h"
 #include "system_actions.h"
@@ -34,7 +35,7 @@ int RunApplication(int argc, char *argv[]) {
 
   TDesktopActions actions;
   TQtDialogs dialogs;
-  TNoTaskList tasks;
+  TFFmpegTaskList tasks;
   TWindowContext context;
   context.Paths = DefaultAppPaths();
   context.Actions = &actions;
@@ -42,6 +43,7 @@ int RunApplication(int argc, char *argv[]) {
   context.Tasks = &tasks;
 
   auto form1 = std::make_unique<TForm1>(context);
+  tasks.BindWindow(form1.get());
   CreateSecondaryForms(*form1);
   form1->show();
   AddPathsAfterStart(*form1, paths);
