@@ -213,8 +213,10 @@ bool TCustomFFmpeg::DeinterlaceFrame(TAVInputStream *AIst, AVFrame *AFrame) {
 
 void TCustomFFmpeg::TakeDeinterlaced(TAVInputStream *AIst) {
   AVFrame *out = AIst->deint_frame.get();
+  // The deinterlacer counts in half the time base it was given.
+  const AVRational tb = av_buffersink_get_time_base(AIst->deint_sink);
   while (av_buffersink_get_frame(AIst->deint_sink, out) >= 0) {
-    AIst->pts = out->pts;
+    AIst->pts = av_rescale_q(out->pts, tb, AV_TIME_BASE_Q);
     DeliverDecoded(AIst, out);
     av_frame_unref(out);
   }
@@ -234,7 +236,10 @@ void TCustomFFmpeg::DrainDeinterlacer(TAVInputStream *AIst) {
 int TCustomFFmpeg::GetFilteredPicture(AVFilterContext *ASink, AVFrame *APicture, int64_t &APts) {
   if (av_buffersink_get_frame(ASink, APicture) < 0)
     return -1;
-  APts = APicture->pts;
+  // Filters may count time in another base than the source's microseconds.
+  APts = APicture->pts == AV_NOPTS_VALUE
+             ? AV_NOPTS_VALUE
+             : av_rescale_q(APicture->pts, av_buffersink_get_time_base(ASink), AV_TIME_BASE_Q);
   return 1;
 }
 
@@ -748,8 +753,10 @@ void TCustomFFmpeg::do_audio_out(TAVOutputStream *AOst, TAVInputStream *AIst, AV
   std::vector<const uint8_t *> input(AFrame->extended_data, AFrame->extended_data + inPlanes);
   int inSamples = AFrame->nb_samples;
 
-  // Sync to the timestamps: drop samples, put silence in front, or stretch.
-  const int64_t queued = av_audio_fifo_size(AOst->fifo.get());
+  // Sync to the timestamps: drop samples, put silence in front, or stretch. The converter's
+  // own delay counts as queued sound.
+  const int64_t queued = av_audio_fifo_size(AOst->fifo.get()) +
+                         (AOst->resample ? swr_get_delay(AOst->resample.get(), encRate) : 0);
   const double syncIpts = static_cast<double>(AOst->sync_ist->pts - Fstart_time) / AV_TIME_BASE;
   if (Faudio_sync_method != 0) {
     const double delta =

@@ -609,6 +609,14 @@ void TCustomFFmpeg::OpenEncoder(TAVOutputStream *AOst, bool AReopen) {
   Fextra_size += enc->extradata_size;
   if (avcodec_parameters_from_context(AOst->st->codecpar, enc) < 0)
     throw std::bad_alloc();
+  // What the encoder tells the muxer beyond the parameters, such as its buffer size.
+  for (int i = 0; i < enc->nb_coded_side_data; ++i) {
+    const AVPacketSideData &sd = enc->coded_side_data[i];
+    uint8_t *data = av_stream_new_side_data(AOst->st, sd.type, sd.size);
+    if (data == nullptr)
+      throw std::bad_alloc();
+    std::memcpy(data, sd.data, sd.size);
+  }
   AOst->st->time_base = enc->time_base;
   if (type == AVMEDIA_TYPE_VIDEO) {
     AOst->st->avg_frame_rate = enc->framerate;

@@ -612,7 +612,8 @@ void TCustomFFmpeg::TakeFiltered(TAVInputStream *AIst) {
   int64_t pts = 0;
   while (GetFilteredPicture(AIst->out_video_filter, filtered, pts) > 0) {
     AIst->has_filter_frame = true;
-    AIst->pts = pts;
+    if (pts != AV_NOPTS_VALUE)
+      AIst->pts = pts;
     // The graph's pixel aspect becomes the encoder's.
     if (filtered->sample_aspect_ratio.num != 0)
       for (auto &ost : Fost_table)

@@ -385,7 +385,7 @@ public:
   // Counts the picture and runs the custom hook or, without one, the frame-hook chain on a copy
   // of it, which then replaces AFrame. Deinterlacing comes before (DeinterlaceFrame).
   void PreprocessVideoFrame(TAVInputStream *AIst, AVFrame *AFrame);
-  // Takes the next picture from the filter graph's sink into APicture, its time (µs) into APts:
+  // Takes the next picture from the filter graph's sink into APicture, its time in µs into APts:
   // 1, or -1 when the sink has none.
   static int GetFilteredPicture(AVFilterContext *ASink, AVFrame *APicture, int64_t &APts);
   // One picture for one encoded video stream: frame-rate sync (duplicates, drops), crop, scale,
