@@ -179,8 +179,9 @@ TEST_F(TranscodeAudioTest, EncoderNamesThatAreServedByOthers) {
     AVCodecID id = AV_CODEC_ID_PROBE;
     EXPECT_EQ(task->FindCodecByName(c.Name, c.Type, id, 0, c.Encoder), c.Found)
         << task->FLastErrMsg;
-    if (c.Found)
+    if (c.Found) {
       EXPECT_EQ(id, c.Id);
+    }
   }
 }
 

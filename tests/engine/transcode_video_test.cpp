@@ -80,8 +80,9 @@ TEST_F(TranscodeVideoTest, FrameRateSyncWritesDuplicatesOnlyForConstantRateForma
     EXPECT_EQ(static_cast<int>(packets.size()), c.Frames);
     EXPECT_EQ(task->Fnb_frames_dup, c.Dups);
     EXPECT_EQ(task->Fnb_frames_drop, 0);
-    if (std::string(c.Output) == "gap.mkv" && packets.size() > 10)
+    if (std::string(c.Output) == "gap.mkv" && packets.size() > 10) {
       EXPECT_EQ(packets[10].Pts, "520"); // the frame after the gap keeps its time (ms)
+    }
   }
 }
 
@@ -182,10 +183,12 @@ TEST_F(TranscodeVideoTest, PreviewsStopWhenTheWindowIsClosed) {
     EXPECT_EQ(record.Painted, c.Painted);
     EXPECT_EQ(bitmaps, c.Bitmaps);
     // Previews show the encoder's picture.
-    if (c.Painted > 0)
+    if (c.Painted > 0) {
       EXPECT_EQ(record.Size, QSize(160, 90));
-    if (c.Bitmaps > 0)
+    }
+    if (c.Bitmaps > 0) {
       EXPECT_EQ(bitmapSize, QSize(160, 90));
+    }
     if (c.OpenFor == 3) {
       EXPECT_EQ(task->PostHooks() & TCustomFFmpeg::phPreview, 0u);
       EXPECT_EQ(record.Destroyed, 1);
