@@ -717,8 +717,9 @@ void TCustomFFmpeg::do_audio_out(TAVOutputStream *AOst, TAVInputStream *AIst, AV
     Raise(Format("Can not resample %d channels @ %d Hz to %d channels @ %d Hz", decChannels,
                  decRate, encChannels, encRate));
 
-  // Room for the converted sound of AInSamples input samples; refuses absurd sizes.
-  const auto reserve = [&](int64_t AInSamples) {
+  // Room for the converted sound of AInSamples input samples (with AAllocate); refuses absurd
+  // sizes.
+  const auto reserve = [&](int64_t AInSamples, bool AAllocate) {
     int64_t samples = (AInSamples * encRate + decRate) / decRate * 2 + 10000;
     samples = std::max<int64_t>(samples, enc->frame_size);
     const int64_t audioBufSize = samples * osize * encChannels;
@@ -730,6 +731,8 @@ void TCustomFFmpeg::do_audio_out(TAVOutputStream *AOst, TAVInputStream *AIst, AV
     outBufSize += 16384;
     if (audioBufSize > INT_MAX || outBufSize > INT_MAX)
       Raise("Buffer sizes too large in do_audio_out");
+    if (!AAllocate)
+      return;
     if (AOst->resample)
       samples = std::max<int64_t>(
           samples, swr_get_out_samples(AOst->resample.get(), static_cast<int>(AInSamples)));
@@ -755,6 +758,7 @@ void TCustomFFmpeg::do_audio_out(TAVOutputStream *AOst, TAVInputStream *AIst, AV
 
   // Sync to the timestamps: drop samples, put silence in front, or stretch. The converter's
   // own delay counts as queued sound.
+  int64_t silence = 0; // input samples of silence to put in front
   const int64_t queued = av_audio_fifo_size(AOst->fifo.get()) +
                          (AOst->resample ? swr_get_delay(AOst->resample.get(), encRate) : 0);
   const double syncIpts = static_cast<double>(AOst->sync_ist->pts - Fstart_time) / AV_TIME_BASE;
@@ -778,20 +782,9 @@ void TCustomFFmpeg::do_audio_out(TAVOutputStream *AOst, TAVInputStream *AIst, AV
             return;
           AIst->is_start = 0;
         } else if (sampleDelta > 0) {
-          const int64_t total = sampleDelta + inSamples;
-          if (total > INT_MAX)
-            Raise("Buffer sizes too large in do_audio_out");
-          reserve(total);
-          if (!Finput_tmp.Reserve(static_cast<int>(total), decChannels, decFormat))
-            Raise("Out of memory in do_audio_out");
+          reserve(sampleDelta + inSamples, false);
           AIst->is_start = 0;
-          av_samples_set_silence(Finput_tmp.planes, 0, static_cast<int>(sampleDelta), decChannels,
-                                 decFormat);
-          av_samples_copy(Finput_tmp.planes, const_cast<uint8_t *const *>(input.data()),
-                          static_cast<int>(sampleDelta), 0, inSamples, decChannels, decFormat);
-          for (int p = 0; p < inPlanes; ++p)
-            input[p] = Finput_tmp.planes[p];
-          inSamples = static_cast<int>(total);
+          silence = sampleDelta;
           if (Fverbose > 2)
             GetLogger()->LogFmt(this, llVerbose, "adding %d audio samples of silence",
                                 static_cast<int>(delta));
@@ -810,32 +803,46 @@ void TCustomFFmpeg::do_audio_out(TAVOutputStream *AOst, TAVInputStream *AIst, AV
     AOst->sync_opts = std::llrint(syncIpts * encRate) - queued;
   }
 
-  // Conversion to the encoder's format, rate and layout.
-  uint8_t *const *data = const_cast<uint8_t *const *>(input.data());
-  int samples = inSamples;
-  if (AOst->resample) {
-    reserve(inSamples);
-    samples = swr_convert(AOst->resample.get(), Faudio_buf.planes, Faudio_buf.capacity,
-                          const_cast<const uint8_t **>(input.data()), inSamples);
-    if (samples < 0) {
-      if (AOst->audio_resample)
-        Raise(Format("Can not resample %d channels @ %d Hz to %d channels @ %d Hz", decChannels,
-                     decRate, encChannels, encRate));
-      if (Fexit_on_error)
-        Raise("av_audio_convert() failed");
-      Log(llError, "av_audio_convert() failed");
-      return;
+  // Conversion to the encoder's format, rate and layout, then through the queue, which hands
+  // frame-sized encoders whole frames and the others all there is.
+  const auto queue = [&](const uint8_t *const *APlanes, int ACount) {
+    uint8_t *const *data = const_cast<uint8_t *const *>(APlanes);
+    int samples = ACount;
+    if (AOst->resample) {
+      reserve(ACount, true);
+      samples = swr_convert(AOst->resample.get(), Faudio_buf.planes, Faudio_buf.capacity,
+                            const_cast<const uint8_t **>(APlanes), ACount);
+      if (samples < 0) {
+        if (AOst->audio_resample)
+          Raise(Format("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
+                       decChannels, decRate, encChannels, encRate));
+        if (Fexit_on_error)
+          Raise("av_audio_convert() failed");
+        Log(llError, "av_audio_convert() failed");
+        return false;
+      }
+      data = Faudio_buf.planes;
     }
-    data = Faudio_buf.planes;
+    if (samples > 0) {
+      if (av_audio_fifo_write(AOst->fifo.get(),
+                              reinterpret_cast<void **>(const_cast<uint8_t **>(data)),
+                              samples) < samples)
+        Raise("av_fifo_realloc2() failed");
+      EncodeAudioQueue(AOst, false);
+    }
+    return true;
+  };
+  // Silence goes in pieces of at most a second, so a long gap needs no long buffer.
+  if (silence > 0) {
+    const int piece = static_cast<int>(std::min<int64_t>(silence, decRate));
+    if (!Finput_tmp.Reserve(piece, decChannels, decFormat))
+      Raise("Out of memory in do_audio_out");
+    av_samples_set_silence(Finput_tmp.planes, 0, piece, decChannels, decFormat);
+    for (int64_t left = silence; left > 0; left -= piece)
+      if (!queue(Finput_tmp.planes, static_cast<int>(std::min<int64_t>(left, piece))))
+        return;
   }
-  if (samples <= 0)
-    return;
-
-  // Through the queue, which hands frame-sized encoders whole frames and the others all there is.
-  if (av_audio_fifo_write(AOst->fifo.get(), reinterpret_cast<void **>(const_cast<uint8_t **>(data)),
-                          samples) < samples)
-    Raise("av_fifo_realloc2() failed");
-  EncodeAudioQueue(AOst, false);
+  queue(input.data(), inSamples);
 }
 
 // ---------------------------------------------------------------------------------------------
