@@ -24,6 +24,10 @@ protected:
     task->StartConvert(false, tpNormal);
     return task;
   }
+  void ClearLog() {
+    std::lock_guard<std::mutex> lock(FLock);
+    FLines.clear();
+  }
   std::vector<std::string> LinesContaining(const std::string &APart) {
     std::lock_guard<std::mutex> lock(FLock);
     std::vector<std::string> found;
@@ -130,6 +134,47 @@ TEST_F(TranscodeAudioTest, AudioSyncPutsSilenceBeforeLateSound) {
   EXPECT_GT(loudest(44100 * 55 / 100, 44100), 1000);
 }
 
+TEST_F(TranscodeAudioTest, SmallDriftIsStretchedOnlyWhenAskedTo) {
+  // Sound whose timestamps run 0.2 % fast: 88 samples a second more than it holds. The first
+  // correction at the start fills the gap with silence; what follows is below the threshold.
+  const struct {
+    const char *Async;
+    bool Stretched;
+  } cases[] = {{"1", false}, {"1000", true}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Async);
+    ClearLog();
+    auto task = NewTask();
+    task->ParseOption("itsscale", "0:1.002");
+    ASSERT_TRUE(task->OpenInputFile(MediaPath("audio.wav"))) << task->FLastErrMsg;
+    for (const auto &[name, value] : TOptions{
+             {"acodec", "pcm_s16le"}, {"ar", "44100"}, {"ac", "2"}, {"async", c.Async}, {"v", "3"}})
+      task->ParseOption(name, value);
+    const std::string out = Out(std::string("drift_") + c.Async + ".wav");
+    ASSERT_GE(task->OpenOutputFile(out, false), 1) << task->FLastErrMsg;
+    task->StartConvert(false, tpNormal);
+    ASSERT_TRUE(task->Finished()) << task->FatalMessage();
+    EXPECT_EQ(LinesContaining("audio samples of silence").size(), 1u);
+    const auto compensated = LinesContaining("compensating audio timestamp drift");
+    EXPECT_EQ(!compensated.empty(), c.Stretched);
+    for (const std::string &line : compensated) {
+      int comp = 0;
+      ASSERT_EQ(std::sscanf(line.c_str(), "compensating audio timestamp drift:%*f compensation:%d",
+                            &comp),
+                1)
+          << line;
+      EXPECT_LE(std::abs(comp), 1000);
+    }
+    const double frames = static_cast<double>(DecodedSamples(out).size()) / 2;
+    if (c.Stretched) {
+      EXPECT_GT(frames, 3 * 44100 + 150);
+    } else {
+      EXPECT_GT(frames, 3 * 44100);
+      EXPECT_LT(frames, 3 * 44100 + 100);
+    }
+  }
+}
+
 TEST_F(TranscodeAudioTest, MissingEncodersAreServedAndDecodeBack) {
   const struct {
     const char *Name, *Output, *Codec, *Rate, *Channels, *BitRate;
@@ -193,6 +238,48 @@ TEST_F(TranscodeAudioTest, AMRModeIsTheNearestToTheBitRate) {
   for (const auto &c : cases) {
     EXPECT_EQ(TAMRNBEncoder::ModeOf(c.BitRate), c.Mode) << c.BitRate;
     EXPECT_GT(TAMRNBEncoder::BitRateOf(c.Mode), 0);
+  }
+}
+
+TEST_F(TranscodeAudioTest, APacketTheDecoderRefusesIsSkippedOrEndsTheRun) {
+  // The sample with its 40th sound packet overwritten.
+  const std::string input = Out("damaged.mp4");
+  std::filesystem::copy_file(MediaPath("h264_aac_640x360.mp4"), input);
+  const std::string where =
+      CommandOutput("ffprobe -v error -select_streams a -show_entries packet=pos,size -of "
+                    "csv=p=0 " +
+                    ShellQuote(input) + " | sed -n 40p");
+  long size = 0, pos = 0;
+  ASSERT_EQ(std::sscanf(where.c_str(), "%ld,%ld", &size, &pos), 2) << where;
+  {
+    std::FILE *f = std::fopen(input.c_str(), "r+b");
+    ASSERT_NE(f, nullptr);
+    std::fseek(f, pos, SEEK_SET);
+    const std::vector<char> junk(static_cast<size_t>(size), '\xff');
+    std::fwrite(junk.data(), 1, junk.size(), f);
+    std::fclose(f);
+  }
+  const char *message = "Error while decoding stream #0.1 (Audio)";
+  for (const bool exitOnError : {false, true}) {
+    SCOPED_TRACE(exitOnError ? "xerror" : "skip");
+    auto task = NewTask();
+    ASSERT_TRUE(task->OpenInputFile(input)) << task->FLastErrMsg;
+    for (const auto &[name, value] :
+         TOptions{{"vn", ""}, {"acodec", "pcm_s16le"}, {"ar", "48000"}, {"ac", "2"}})
+      task->ParseOption(name, value);
+    if (exitOnError)
+      task->ParseOption("xerror", "");
+    const std::string out = Out(exitOnError ? "xerror.wav" : "skipped.wav");
+    ASSERT_GE(task->OpenOutputFile(out, false), 1) << task->FLastErrMsg;
+    task->StartConvert(false, tpNormal);
+    if (exitOnError) {
+      EXPECT_FALSE(task->Finished());
+      EXPECT_EQ(task->FatalMessage(), message);
+    } else {
+      ASSERT_TRUE(task->Finished()) << task->FatalMessage();
+      EXPECT_TRUE(Logged(llVerbose, message));
+      EXPECT_NEAR(ProbeDuration(out), 3.0, 0.1);
+    }
   }
 }
 

@@ -86,6 +86,27 @@ TEST_F(TranscodeVideoTest, FrameRateSyncWritesDuplicatesOnlyForConstantRateForma
   }
 }
 
+TEST_F(TranscodeVideoTest, StopEndsTheCopiesOfADuplicatedPicture) {
+  // The 11th picture of gap_160x120.mkv fills a gap of 3 frames; a stop during its first copy
+  // leaves out the other two.
+  int bitmaps = 0;
+  TOptions options = SmallMPEG4;
+  options.emplace_back("vsync", "1");
+  auto task = Run("gap_160x120.mkv", Out("stopped.avi"), options, [&](TCustomFFmpeg &ATask) {
+    ATask.PreviewInterval = 0;
+    ATask.OnPreviewBitmap = [&](TCustomFFmpeg *ASender, const QImage &, int AFrame, int64_t) {
+      ++bitmaps;
+      if (AFrame == 11)
+        ASender->Stop(false);
+    };
+    ATask.SetPostHooks(TCustomFFmpeg::phBitmap);
+  });
+  EXPECT_FALSE(task->Finished());
+  EXPECT_FALSE(task->FatalException()) << task->FatalMessage();
+  EXPECT_EQ(bitmaps, 11);
+  EXPECT_EQ(VideoPackets(Out("stopped.avi")).size(), 11u);
+}
+
 TEST_F(TranscodeVideoTest, CustomHookThatStopsOnTheFirstFrameKeepsEveryFrame) {
   int calls = 0;
   auto task = Run("h264_aac_640x360.mp4", Out("hook.avi"), SmallMPEG4, [&](TCustomFFmpeg &ATask) {
