@@ -345,15 +345,14 @@ AVFrame *TCustomFFmpeg::ScalePicture(TAVOutputStream *AOst, const AVFrame *APict
       enc->height, enc->pix_fmt, static_cast<int>(Fsws_flags), nullptr, nullptr, nullptr));
   if (!AOst->img_resample_ctx)
     Raise("Cannot get resampling context");
+  // A fresh picture when the encoder still holds the previous one; it is overwritten whole.
   if (!AOst->pict_tmp ||
-      !SameGeometry(AOst->pict_tmp.get(), enc->width, enc->height, enc->pix_fmt)) {
+      !SameGeometry(AOst->pict_tmp.get(), enc->width, enc->height, enc->pix_fmt) ||
+      !av_frame_is_writable(AOst->pict_tmp.get())) {
     AOst->pict_tmp = NewPicture(enc->pix_fmt, enc->width, enc->height);
     if (!AOst->pict_tmp)
       Raise("Cannot allocate temp picture, check pix fmt");
   }
-  // The encoder may still hold the previous picture.
-  if (av_frame_make_writable(AOst->pict_tmp.get()) < 0)
-    throw std::bad_alloc();
   sws_scale(AOst->img_resample_ctx.get(), APicture->data, APicture->linesize, 0, APicture->height,
             AOst->pict_tmp->data, AOst->pict_tmp->linesize);
   return AOst->pict_tmp.get();
@@ -814,8 +813,8 @@ void TCustomFFmpeg::do_audio_out(TAVOutputStream *AOst, TAVInputStream *AIst, AV
                             const_cast<const uint8_t **>(APlanes), ACount);
       if (samples < 0) {
         if (AOst->audio_resample)
-          Raise(Format("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
-                       decChannels, decRate, encChannels, encRate));
+          Raise(Format("Can not resample %d channels @ %d Hz to %d channels @ %d Hz", decChannels,
+                       decRate, encChannels, encRate));
         if (Fexit_on_error)
           Raise("av_audio_convert() failed");
         Log(llError, "av_audio_convert() failed");
