@@ -4,6 +4,7 @@
 
 #include <QColor>
 #include <atomic>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <regex>
@@ -145,6 +146,56 @@ TEST_F(TranscodeVideoTest, CustomHookDrawsOnThePicturesItReceives) {
   EXPECT_EQ(size, QSize(640, 360));
   EXPECT_GT(FirstPictureLuma(Out("white.avi")), 230);
   EXPECT_LT(FirstPictureLuma(MediaPath("h264_aac_640x360.mp4")), 200);
+}
+
+// A hook module's entry points, as a loaded module would give them: Process blackens the luma.
+struct THookRecord {
+  int Calls = 0, Released = 0;
+  int64_t LastPts = -1;
+  bool Geometry = true;
+};
+extern "C" void BlackenLuma(void *ACtx, TFrameHookPicture *APicture, int APixFmt, int AWidth,
+                            int AHeight, int64_t APts) {
+  auto *record = static_cast<THookRecord *>(ACtx);
+  ++record->Calls;
+  record->Geometry = record->Geometry && APixFmt == AV_PIX_FMT_YUV420P && AWidth == 640 &&
+                     AHeight == 360 && APts > record->LastPts;
+  record->LastPts = APts;
+  for (int y = 0; y < AHeight; ++y)
+    std::memset(APicture->data[0] + static_cast<ptrdiff_t>(y) * APicture->linesize[0], 16,
+                static_cast<size_t>(AWidth));
+}
+extern "C" void CountRelease(void *ACtx) {
+  ++static_cast<THookRecord *>(ACtx)->Released;
+}
+
+TEST_F(TranscodeVideoTest, FrameHooksRunOnlyWithoutACustomHook) {
+  for (const bool custom : {false, true}) {
+    SCOPED_TRACE(custom ? "custom hook" : "frame hooks");
+    THookRecord record;
+    int customCalls = 0;
+    const std::string out = Out(custom ? "custom.avi" : "chain.avi");
+    auto task = Run("h264_aac_640x360.mp4", out, SmallMPEG4, [&](TCustomFFmpeg &ATask) {
+      ATask.FFirstHook = new TFrameHookEntry{nullptr, nullptr, BlackenLuma, CountRelease, &record};
+      ATask.Fusing_vhook = true;
+      if (custom)
+        ATask.OnCustomHook = [&](TCustomFFmpeg *, QImage &, int, int64_t, bool &AUpdate, bool &) {
+          ++customCalls;
+          AUpdate = false;
+        };
+    });
+    ASSERT_TRUE(task->Finished()) << task->FatalMessage();
+    EXPECT_EQ(record.Released, 1); // the chain goes with the files
+    if (custom) {
+      EXPECT_EQ(customCalls, 75);
+      EXPECT_EQ(record.Calls, 0);
+      EXPECT_GT(FirstPictureLuma(out), 60);
+    } else {
+      EXPECT_EQ(record.Calls, 75);
+      EXPECT_TRUE(record.Geometry);
+      EXPECT_LT(FirstPictureLuma(out), 20);
+    }
+  }
 }
 
 // A preview window that the user closes after AOpenFor pictures.
