@@ -2,7 +2,7 @@
 # Builds the re-encode bench against the normal build, makes its samples (once) and times full
 # re-encodes with the transcoder and with the ffmpeg tool: MPEG-4 640x480 768 kbit/s + AAC and
 # libx264 1280x720 1500 kbit/s + AAC, one thread each. With --memory it also compares the
-# transcoder's peak memory on a 1-minute and a 10-minute input.
+# peak memory of both on a 1-minute and a 10-minute input.
 # Usage: bench/reencode_bench.sh [RUNS] [--memory]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
