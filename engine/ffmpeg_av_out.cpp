@@ -511,12 +511,9 @@ TCustomFFmpeg::TPostHooks TCustomFFmpeg::PostHooks() const {
   return FPostHooks;
 }
 
-void TCustomFFmpeg::ResetPostHookContext() {
+void TCustomFFmpeg::ResetPostHooks() {
   auto lock = LockPostHooks();
-  FPostContext.Context.ResetRGBContext();
-  FPostContext.Previewer.reset();
-  FPostContext.preview_last_time = 0;
-  FPostContext.preview_cur_time = 0;
+  ResetPostHookContext(FPostContext);
 }
 
 void TCustomFFmpeg::RunPostHooks(const AVFrame *APicture, const AVCodecContext *AEnc) {

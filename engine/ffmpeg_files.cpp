@@ -1044,5 +1044,5 @@ void TCustomFFmpeg::CloseFilesNow() {
   ReleaseFrameHooks(&FFirstHook);
   FHookContext.Context.ResetRGBContext();
   FHookBuf.reset();
-  ResetPostHookContext();
+  ResetPostHooks();
 }

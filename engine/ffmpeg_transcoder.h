@@ -19,6 +19,7 @@
 #include "ff_options.h"
 #include "ff_ptr.h"
 #include "frame_hook.h"
+#include "post_hook_context.h"
 #include "previewer.h"
 #include "rgb_convert_context.h"
 #include "transcode_records.h"
@@ -558,19 +559,14 @@ private:
 
   // The post hooks' state. The worker holds the lock while a preview paints (which waits for
   // the main thread), so the main thread takes it only while serving queued calls.
-  struct TPostHookContext {
-    TRGBConvertContext Context;
-    std::unique_ptr<TPreviewerBase> Previewer; // made on the first picture to show
-    int64_t preview_last_time = 0;             // µs
-    int64_t preview_cur_time = 0;              // µs
-  };
   mutable std::mutex FPostHookLock; // protects FPostHooks, FPostContext
   TPostHooks FPostHooks = 0;
   TPostHookContext FPostContext;
   std::unique_lock<std::mutex> LockPostHooks() const;
   // Sets the hooks with the lock held; removing phPreview frees the preview window.
   void StorePostHooks(TPostHooks AValue);
-  void ResetPostHookContext();
+  // Frees the post hooks' bitmap, scalers and preview window (CloseFiles).
+  void ResetPostHooks();
 
   // The custom hook's bitmap conversion, and the picture the hooks draw on (worker only).
   struct TCustomHookContext {
