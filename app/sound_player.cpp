@@ -19,6 +19,8 @@ bool TSoundPlayer::Play(const QString &AFileName) {
   CloseDevice();
   if (!FAudioInit) {
     // Counted by SDL, so the preview player may use the audio subsystem at the same time.
+    // Audio brings up SDL's event part, which would otherwise swallow SIGINT and SIGTERM.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
       return false;
     FAudioInit = true;

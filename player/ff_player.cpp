@@ -153,6 +153,8 @@ void TCustomPlayer::InitSDLAudio() {
     SDL_SetHint(SDL_HINT_AUDIODRIVER, name);
   else
     SDL_ResetHint(SDL_HINT_AUDIODRIVER);
+  // Audio brings up SDL's event part, which would otherwise swallow SIGINT and SIGTERM.
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) < 0) {
     // The picture can still be previewed; sound streams will fail to open.
     Log(llError, ::Format("Could not initialize SDL audio: %s", SDL_GetError()));

@@ -12,7 +12,7 @@ LC_PACKAGES=(
   qt6-base-dev libsdl2-dev libopencore-amrnb-dev libgif-dev
   libgtest-dev
   ffmpeg ffmpeg-doc
-  xvfb xauth fonts-noto-cjk imagemagick
+  xvfb xauth xdotool fonts-noto-cjk imagemagick
   clang clang-format libclang-rt-14-dev
   desktop-file-utils dpkg-dev file
 )
