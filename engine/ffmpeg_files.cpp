@@ -52,6 +52,41 @@ AVRational SampleAspectOf(float AAspect, int AWidth, int AHeight) {
   return av_d2q(sar, 255);
 }
 
+// Names of encoders this library build lacks, and what serves them: the native AAC encoder for
+// "libfaac", the engine's own AMR-NB encoder for "libopencore_amrnb" (a decoder of that name is
+// served by the native one).
+constexpr const char *FAACName = "libfaac";
+constexpr const char *AMRNBName = "libopencore_amrnb";
+
+const AVCodec *EncoderByName(const std::string &AName) {
+  if (AName.find('\0') != std::string::npos)
+    return nullptr;
+  if (const AVCodec *codec = avcodec_find_encoder_by_name(AName.c_str()))
+    return codec;
+  return AName == FAACName ? avcodec_find_encoder_by_name("aac") : nullptr;
+}
+
+const AVCodec *DecoderByName(const std::string &AName) {
+  if (AName.find('\0') != std::string::npos)
+    return nullptr;
+  if (const AVCodec *codec = avcodec_find_decoder_by_name(AName.c_str()))
+    return codec;
+  return AName == AMRNBName ? avcodec_find_decoder_by_name("amrnb") : nullptr;
+}
+
+// The name asks for the engine's AMR-NB encoder (the library has no encoder of that name).
+bool IsOwnAMRNBEncoder(const std::string &AName) {
+  return AName == AMRNBName && avcodec_find_encoder_by_name(AMRNBName) == nullptr;
+}
+
+// The name asked for when another encoder serves it; empty otherwise.
+std::string SubstitutedName(const std::string &AName) {
+  if (IsOwnAMRNBEncoder(AName))
+    return AName;
+  return AName == FAACName && avcodec_find_encoder_by_name(FAACName) == nullptr ? AName
+                                                                                : std::string();
+}
+
 AVPixelFormat ChoosePixelFormat(const AVCodec *ACodec, AVPixelFormat AFormat, int AStrict) {
   if (ACodec == nullptr || ACodec->pix_fmts == nullptr)
     return AFormat;
@@ -215,9 +250,15 @@ bool TCustomFFmpeg::FindCodecByName(const std::string &AName, AVMediaType AType,
   if (AName.empty())
     return true;
   const char *word = AEncoder ? "encoder" : "decoder";
-  const AVCodec *codec = AName.find('\0') != std::string::npos ? nullptr
-                         : AEncoder ? avcodec_find_encoder_by_name(AName.c_str())
-                                    : avcodec_find_decoder_by_name(AName.c_str());
+  const AVCodec *codec = AEncoder ? EncoderByName(AName) : DecoderByName(AName);
+  if (codec == nullptr && AEncoder && IsOwnAMRNBEncoder(AName)) {
+    if (AType != AVMEDIA_TYPE_AUDIO) {
+      FLastErrMsg = Format("Invalid %s type '%s'", word, AName.c_str());
+      return false;
+    }
+    ACodecID = AV_CODEC_ID_AMR_NB;
+    return true;
+  }
   if (codec == nullptr) {
     FLastErrMsg = Format("Unknown %s '%s'", word, AName.c_str());
     return false;
@@ -315,7 +356,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string &AFileName) {
                          StreamTemplate(forced[k].Type)->strict_std_compliance, false))
       return false;
     if (id != AV_CODEC_ID_NONE)
-      decoders[k] = avcodec_find_decoder_by_name(forced[k].Name.c_str());
+      decoders[k] = DecoderByName(forced[k].Name);
   }
   ic->video_codec_id = decoders[0] ? decoders[0]->id : AV_CODEC_ID_NONE;
   ic->audio_codec_id = decoders[1] ? decoders[1]->id : AV_CODEC_ID_NONE;
@@ -687,7 +728,7 @@ void TCustomFFmpeg::new_video_stream(AVFormatContext *AOutput) {
       if (!FindCodecByName(Fvideo_codec_name, AVMEDIA_TYPE_VIDEO, id, tmpl->strict_std_compliance,
                            true))
         Raise(FLastErrMsg);
-      codec = avcodec_find_encoder_by_name(Fvideo_codec_name.c_str());
+      codec = EncoderByName(Fvideo_codec_name);
       setup->encoder = codec;
     } else {
       id = av_guess_codec(format, nullptr, AOutput->url, nullptr, AVMEDIA_TYPE_VIDEO);
@@ -802,11 +843,18 @@ void TCustomFFmpeg::new_audio_stream(AVFormatContext *AOutput) {
       if (!FindCodecByName(Faudio_codec_name, AVMEDIA_TYPE_AUDIO, id, tmpl->strict_std_compliance,
                            true))
         Raise(FLastErrMsg);
-      codec = avcodec_find_encoder_by_name(Faudio_codec_name.c_str());
+      codec = EncoderByName(Faudio_codec_name);
       setup->encoder = codec;
+      setup->substituted_name = SubstitutedName(Faudio_codec_name);
+      setup->use_amrnb = IsOwnAMRNBEncoder(Faudio_codec_name);
     } else {
       id = av_guess_codec(format, nullptr, AOutput->url, nullptr, AVMEDIA_TYPE_AUDIO);
       codec = avcodec_find_encoder(id);
+      // The format's own AMR-NB has no library encoder here either.
+      if (codec == nullptr && id == AV_CODEC_ID_AMR_NB && IsOwnAMRNBEncoder(AMRNBName)) {
+        setup->use_amrnb = true;
+        setup->substituted_name = AMRNBName;
+      }
     }
     setup->codec.reset(avcodec_alloc_context3(codec));
     if (!setup->codec)
@@ -836,9 +884,18 @@ void TCustomFFmpeg::new_audio_stream(AVFormatContext *AOutput) {
       setup->quality = FF_QP2LAMBDA * Faudio_qscale;
       c->global_quality = static_cast<int>(setup->quality);
     }
-    ChooseChannelLayout(codec, Fchannel_layout, Faudio_channels, c->ch_layout);
-    c->sample_fmt = ChooseSampleFormat(codec, Faudio_sample_fmt);
-    const int chosen = ChooseSampleRate(codec, rate);
+    int chosen;
+    if (setup->use_amrnb) {
+      // The only sound the AMR-NB encoder takes.
+      av_channel_layout_uninit(&c->ch_layout);
+      c->ch_layout = AV_CHANNEL_LAYOUT_MONO;
+      c->sample_fmt = TAMRNBEncoder::SampleFormat;
+      chosen = TAMRNBEncoder::SampleRate;
+    } else {
+      ChooseChannelLayout(codec, Fchannel_layout, Faudio_channels, c->ch_layout);
+      c->sample_fmt = ChooseSampleFormat(codec, Faudio_sample_fmt);
+      chosen = ChooseSampleRate(codec, rate);
+    }
     if (chosen != rate)
       GetLogger()->LogFmt(this, llWarning,
                           "Requested sampling rate unsupported using closest supported (%d)",
@@ -877,7 +934,7 @@ void TCustomFFmpeg::new_subtitle_stream(AVFormatContext *AOutput) {
       if (!FindCodecByName(Fsubtitle_codec_name, AVMEDIA_TYPE_SUBTITLE, id,
                            StreamTemplate(AVMEDIA_TYPE_SUBTITLE)->strict_std_compliance, true))
         Raise(FLastErrMsg);
-      codec = avcodec_find_encoder_by_name(Fsubtitle_codec_name.c_str());
+      codec = EncoderByName(Fsubtitle_codec_name);
       setup->encoder = codec;
     } else {
       // Without a name the format's own subtitle codec, as for video and audio: today's muxers
@@ -1003,4 +1060,7 @@ void TCustomFFmpeg::CloseFilesNow() {
   Fsubtitle_language.clear();
   Fsubtitle_codec_tag = 0;
   ReleaseFrameHooks(&FFirstHook);
+  FHookContext.Context.ResetRGBContext();
+  FHookBuf.reset();
+  ResetPostHooks();
 }

@@ -383,11 +383,12 @@ void TCustomFFmpeg::SetupEncoding(TAVOutputStream *AOst, TAVInputStream *AIst) {
                          enc->pix_fmt, static_cast<int>(Fsws_flags), nullptr, nullptr, nullptr));
       if (!AOst->img_resample_ctx)
         Raise("Cannot get resampling context");
-      if (!FEnableFilter) {
-        AOst->original_height = ipar->height;
-        AOst->original_width = ipar->width;
-      }
       enc->bits_per_raw_sample = 0;
+    }
+    // Crop bands follow a later change of the picture size in proportion to this one.
+    if (known) {
+      AOst->original_height = ipar->height;
+      AOst->original_width = ipar->width;
     }
     AOst->resample_height = croppedHeight;
     AOst->resample_width = croppedWidth;
@@ -442,16 +443,23 @@ void TCustomFFmpeg::SetupEncoding(TAVOutputStream *AOst, TAVInputStream *AIst) {
 }
 
 int TCustomFFmpeg::ConfigureFilters(TAVInputStream *AIst, TAVOutputStream *AOst) {
+  const AVCodecParameters *ipar = AIst->st->codecpar;
+  return ConfigureFilters(AIst, AOst, ipar->width, ipar->height, ipar->format);
+}
+
+int TCustomFFmpeg::ConfigureFilters(TAVInputStream *AIst, TAVOutputStream *AOst, int AWidth,
+                                    int AHeight, int AFormat) {
   AVCodecContext *enc = AOst->enc();
   const AVCodecParameters *ipar = AIst->st->codecpar;
   FilterGraphPtr graph(avfilter_graph_alloc());
   if (!graph)
     return -1;
+  // The filters use as many threads as the codecs.
+  graph->nb_threads = std::max(1, Fthread_count);
   const AVRational sar =
       ipar->sample_aspect_ratio.num != 0 ? ipar->sample_aspect_ratio : AVRational{0, 1};
-  const std::string args =
-      Format("video_size=%dx%d:pix_fmt=%d:time_base=1/%d:pixel_aspect=%d/%d", ipar->width,
-             ipar->height, ipar->format, AV_TIME_BASE, sar.num, sar.den);
+  const std::string args = Format("video_size=%dx%d:pix_fmt=%d:time_base=1/%d:pixel_aspect=%d/%d",
+                                  AWidth, AHeight, AFormat, AV_TIME_BASE, sar.num, sar.den);
   AVFilterContext *source = nullptr;
   AVFilterContext *sink = nullptr;
   if (avfilter_graph_create_filter(&source, avfilter_get_by_name("buffer"), "src", args.c_str(),
@@ -466,8 +474,8 @@ int TCustomFFmpeg::ConfigureFilters(TAVInputStream *AIst, TAVOutputStream *AOst)
     return -1;
   const unsigned swsFlags = Fsws_flags;
   AVFilterContext *last = source;
-  const int croppedWidth = ipar->width - AOst->leftBand - AOst->rightBand;
-  const int croppedHeight = ipar->height - AOst->topBand - AOst->bottomBand;
+  const int croppedWidth = AWidth - AOst->leftBand - AOst->rightBand;
+  const int croppedHeight = AHeight - AOst->topBand - AOst->bottomBand;
   if (AOst->video_crop) {
     // Crops to the cropped input size; the scaler below makes the encoder's size.
     AVFilterContext *crop = nullptr;
@@ -520,9 +528,15 @@ int TCustomFFmpeg::ConfigureFilters(TAVInputStream *AIst, TAVOutputStream *AOst)
     FLastErrMsg = FormatLibraryError(Fvfilters.empty() ? "filter graph" : Fvfilters, ret);
     return -1;
   }
-  enc->width = av_buffersink_get_w(sink);
-  enc->height = av_buffersink_get_h(sink);
+  if (!avcodec_is_open(enc)) {
+    enc->width = av_buffersink_get_w(sink);
+    enc->height = av_buffersink_get_h(sink);
+  }
   AIst->filter_graph = std::move(graph);
+  AIst->filter_ost = AOst;
+  AIst->filter_width = AWidth;
+  AIst->filter_height = AHeight;
+  AIst->filter_format = AFormat;
   AIst->input_video_filter = source;
   AIst->out_video_filter = sink;
   if (!AIst->filter_frame)
@@ -535,6 +549,10 @@ void TCustomFFmpeg::OpenEncoder(TAVOutputStream *AOst, bool AReopen) {
   const AVMediaType type = enc->codec_type;
   const AVCodecID id = AReopen ? AOst->codec_id : enc->codec_id;
   const AVCodec *codec = AOst->setup->encoder ? AOst->setup->encoder : avcodec_find_encoder(id);
+  if (AOst->setup->use_amrnb) {
+    OpenAMRNBEncoder(AOst, AReopen);
+    return;
+  }
   if (codec == nullptr) {
     const std::string msg =
         AReopen
@@ -579,6 +597,10 @@ void TCustomFFmpeg::OpenEncoder(TAVOutputStream *AOst, bool AReopen) {
     Raise(msg);
   }
   AddCodecItem(&FEncoderList, AOst);
+  if (!AReopen && !AOst->setup->substituted_name.empty())
+    GetLogger()->LogFmt(this, llInfo,
+                        "Encoder %s is not in this build: native %s encodes in its place",
+                        AOst->setup->substituted_name.c_str(), codec->name);
   for (const AVDictionaryEntry *e = nullptr;
        (e = av_dict_get(options.get(), "", e, AV_DICT_IGNORE_SUFFIX)) != nullptr;)
     GetLogger()->LogFmt(this, llVerbose, "Codec option %s is not used by %s", e->key, codec->name);
@@ -587,11 +609,57 @@ void TCustomFFmpeg::OpenEncoder(TAVOutputStream *AOst, bool AReopen) {
   Fextra_size += enc->extradata_size;
   if (avcodec_parameters_from_context(AOst->st->codecpar, enc) < 0)
     throw std::bad_alloc();
+  // What the encoder tells the muxer beyond the parameters, such as its buffer size.
+  for (int i = 0; i < enc->nb_coded_side_data; ++i) {
+    const AVPacketSideData &sd = enc->coded_side_data[i];
+    uint8_t *data = av_stream_new_side_data(AOst->st, sd.type, sd.size);
+    if (data == nullptr)
+      throw std::bad_alloc();
+    std::memcpy(data, sd.data, sd.size);
+  }
   AOst->st->time_base = enc->time_base;
   if (type == AVMEDIA_TYPE_VIDEO) {
     AOst->st->avg_frame_rate = enc->framerate;
     AOst->st->sample_aspect_ratio = enc->sample_aspect_ratio;
   }
+}
+
+void TCustomFFmpeg::OpenAMRNBEncoder(TAVOutputStream *AOst, bool AReopen) {
+  AVCodecContext *enc = AOst->enc();
+  auto encoder = std::make_unique<TAMRNBEncoder>();
+  int ret;
+  {
+    TLibraryLockGuard lock;
+    if (FJoinMode)
+      AOst->codec_id = AV_CODEC_ID_AMR_NB;
+    enc->codec_id = AV_CODEC_ID_AMR_NB;
+    ret = encoder->Open(enc);
+  }
+  if (ret < 0) {
+    const std::string msg =
+        AReopen ? Format("Error while opening codec for output stream #%d.%d (%s) - maybe "
+                         "incorrect parameters such as bit_rate, rate, width or height",
+                         AOst->file_index, AOst->index, TypeName(AVMEDIA_TYPE_AUDIO).c_str())
+                : Format("Error while opening encoder for output stream #%d.%d (%s) - maybe "
+                         "incorrect parameters such as bit_rate, rate, width or height. Please "
+                         "check error log message to find out more detail information.",
+                         AOst->file_index, AOst->index, TypeName(AVMEDIA_TYPE_AUDIO).c_str());
+    Log(llError, msg);
+    Raise(msg);
+  }
+  enc->frame_size = TAMRNBEncoder::FrameSize;
+  enc->bit_rate = TAMRNBEncoder::BitRateOf(encoder->Mode());
+  AOst->setup->amrnb = std::move(encoder);
+  AddCodecItem(&FEncoderList, AOst);
+  if (AReopen)
+    return;
+  GetLogger()->LogFmt(this, llInfo,
+                      "Encoder %s is not in this build: the opencore-amr library encodes in its "
+                      "place (%d bit/s)",
+                      AOst->setup->substituted_name.c_str(), static_cast<int>(enc->bit_rate));
+  if (avcodec_parameters_from_context(AOst->st->codecpar, enc) < 0)
+    throw std::bad_alloc();
+  AOst->st->time_base = enc->time_base;
 }
 
 void TCustomFFmpeg::OpenDecoder(TAVInputStream *AIst) {
@@ -760,6 +828,7 @@ void TCustomFFmpeg::ReopenEncoders() {
       TLibraryLockGuard lock;
       RemoveCodecItem(&FEncoderList, ost);
       ost->setup->codec.reset();
+      ost->setup->amrnb.reset();
     }
     ost->setup->codec = std::move(fresh);
     OpenEncoder(ost, true);
@@ -774,6 +843,7 @@ void TCustomFFmpeg::CloseEncoders() {
     TLibraryLockGuard lock;
     RemoveCodecItem(&FEncoderList, ost.get());
     ost->setup->codec.reset();
+    ost->setup->amrnb.reset();
   }
 }
 
@@ -791,6 +861,7 @@ void TCustomFFmpeg::FreeRunTables() {
   // Whatever is still open after a failure is closed before its record goes.
   CloseEncoderList(&FEncoderList);
   CloseDecoderList(&FDecoderList);
+  CloseVideoStats();
   for (auto &ost : Fost_table)
     if (ost->logfile != nullptr) {
       std::fclose(ost->logfile);

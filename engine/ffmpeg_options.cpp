@@ -168,6 +168,7 @@ void TCustomFFmpeg::ResetOptions() {
   Faudio_volume = 256;
   Fexit_on_error = false;
   Fusing_vhook = false;
+  FHookFrameNumber = 0;
   Fverbose = 1;
   Fthread_count = 1;
   Finput_sync = false;

@@ -12,6 +12,7 @@
 extern "C" {
 #include <libavfilter/buffersink.h>
 #include <libavfilter/buffersrc.h>
+#include <libavutil/pixdesc.h>
 #include <libavutil/time.h>
 }
 
@@ -19,6 +20,10 @@ namespace {
 
 [[noreturn]] void Raise(const std::string &AMessage) {
   throw FFmpegException(AMessage);
+}
+
+bool SameGeometryAs(const AVFrame *AFrame, int AWidth, int AHeight, int AFormat) {
+  return AFrame->width == AWidth && AFrame->height == AHeight && AFrame->format == AFormat;
 }
 
 // Waits for AEvent; on the main thread in slices that serve queued calls, so a worker waiting
@@ -469,7 +474,7 @@ int TCustomFFmpeg::ProcessInputPacket(TAVInputStream *AIst, const AVPacket *APkt
         if (!(Fstart_time != 0 && AIst->pts < Fstart_time))
           for (auto &ost : Fost_table)
             if (Fist_table[ost->source_index].get() == AIst && ost->encoding_needed)
-              do_subtitle_out(ost.get(), AIst, &sub, pts);
+              EncodeSubtitle(ost.get(), AIst, &sub, pts);
       } catch (...) {
         avsubtitle_free(&sub);
         throw;
@@ -522,6 +527,14 @@ int TCustomFFmpeg::ProcessInputPacket(TAVInputStream *AIst, const AVPacket *APkt
 }
 
 void TCustomFFmpeg::DeliverFrame(TAVInputStream *AIst, AVFrame *AFrame) {
+  // The deinterlacer hands its pictures on itself; when it fails the picture goes on as it is.
+  if (AIst->st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && Fdo_deinterlace &&
+      DeinterlaceFrame(AIst, AFrame))
+    return;
+  DeliverDecoded(AIst, AFrame);
+}
+
+void TCustomFFmpeg::DeliverDecoded(TAVInputStream *AIst, AVFrame *AFrame) {
   const AVMediaType type = AIst->st->codecpar->codec_type;
   if (type == AVMEDIA_TYPE_VIDEO)
     PreprocessVideoFrame(AIst, AFrame);
@@ -540,49 +553,84 @@ void TCustomFFmpeg::DeliverFrame(TAVInputStream *AIst, AVFrame *AFrame) {
   if (Fstart_time != 0 && AIst->pts < Fstart_time)
     return;
 
-  const auto toOutputs = [this, AIst, type](AVFrame *AOut) {
-    for (auto &ost : Fost_table) {
-      if (Fist_table[ost->source_index].get() != AIst || !ost->encoding_needed)
-        continue;
-      if (type == AVMEDIA_TYPE_VIDEO)
-        do_video_out(ost.get(), AIst, AOut);
-      else if (type == AVMEDIA_TYPE_AUDIO)
-        do_audio_out(ost.get(), AIst, AOut);
-      else
-        Raise("invalid codec_type");
-    }
-  };
-
-  if (type == AVMEDIA_TYPE_VIDEO && AIst->filter_graph) {
-    AFrame->pts = AIst->pts;
-    if (av_buffersrc_add_frame_flags(AIst->input_video_filter, AFrame, AV_BUFFERSRC_FLAG_KEEP_REF) <
-        0)
-      Raise("Error while feeding the filter graph");
-    AVFrame *filtered = AIst->filter_frame.get();
-    while (av_buffersink_get_frame(AIst->out_video_filter, filtered) >= 0) {
-      AIst->has_filter_frame = true;
-      AIst->pts = filtered->pts;
-      toOutputs(filtered);
-      av_frame_unref(filtered);
-      AIst->has_filter_frame = false;
-    }
+  if (type == AVMEDIA_TYPE_VIDEO) {
+    if (AIst->filter_graph)
+      FilterPicture(AIst, AFrame);
+    else
+      VideoToOutputs(AIst, AFrame);
     return;
   }
-  toOutputs(AFrame);
+  for (auto &ost : Fost_table) {
+    if (Fist_table[ost->source_index].get() != AIst || !ost->encoding_needed)
+      continue;
+    if (type == AVMEDIA_TYPE_AUDIO)
+      do_audio_out(ost.get(), AIst, AFrame);
+    else
+      Raise("invalid codec_type");
+  }
+}
+
+void TCustomFFmpeg::VideoToOutputs(TAVInputStream *AIst, AVFrame *AFrame) {
+  for (auto &ost : Fost_table) {
+    if (Fist_table[ost->source_index].get() != AIst || !ost->encoding_needed)
+      continue;
+    const int frameSize = EncodeVideoFrame(ost.get(), AIst, AFrame);
+    if (!Fvstats_filename.empty() && frameSize > 0)
+      WriteVideoStats(ost.get(), frameSize);
+  }
+}
+
+void TCustomFFmpeg::FilterPicture(TAVInputStream *AIst, AVFrame *AFrame) {
+  // A picture of another size or format: the graph gives what it holds, and a new one is made
+  // for the new pictures (its filters are configured for one geometry only).
+  if (!SameGeometryAs(AFrame, AIst->filter_width, AIst->filter_height, AIst->filter_format)) {
+    const char *name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(AFrame->format));
+    Log(llQuiet, Format("Input Stream #%d.%d frame size changed to %dx%d, %s", AIst->file_index,
+                        AIst->index, AFrame->width, AFrame->height, name ? name : "none"));
+    const int64_t pts = AIst->pts;
+    if (av_buffersrc_add_frame(AIst->input_video_filter, nullptr) >= 0)
+      TakeFiltered(AIst);
+    AIst->pts = pts;
+    TAVOutputStream *ost = AIst->filter_ost;
+    AIst->filter_graph.reset();
+    AIst->input_video_filter = AIst->out_video_filter = nullptr;
+    FLastErrMsg.clear();
+    if (ost == nullptr ||
+        ConfigureFilters(AIst, ost, AFrame->width, AFrame->height, AFrame->format) != 0)
+      Raise(FLastErrMsg.empty() ? std::string("Error opening filters!")
+                                : "Error opening filters: " + FLastErrMsg);
+  }
+  AFrame->pts = AIst->pts;
+  if (av_buffersrc_add_frame_flags(AIst->input_video_filter, AFrame, AV_BUFFERSRC_FLAG_KEEP_REF) <
+      0)
+    Raise("Error while feeding the filter graph");
+  TakeFiltered(AIst);
+}
+
+void TCustomFFmpeg::TakeFiltered(TAVInputStream *AIst) {
+  AVFrame *filtered = AIst->filter_frame.get();
+  int64_t pts = 0;
+  while (GetFilteredPicture(AIst->out_video_filter, filtered, pts) > 0) {
+    AIst->has_filter_frame = true;
+    if (pts != AV_NOPTS_VALUE)
+      AIst->pts = pts;
+    // The graph's pixel aspect becomes the encoder's.
+    if (filtered->sample_aspect_ratio.num != 0)
+      for (auto &ost : Fost_table)
+        if (Fist_table[ost->source_index].get() == AIst && ost->encoding_needed)
+          ost->enc()->sample_aspect_ratio = filtered->sample_aspect_ratio;
+    VideoToOutputs(AIst, filtered);
+    av_frame_unref(filtered);
+    AIst->has_filter_frame = false;
+  }
 }
 
 void TCustomFFmpeg::FlushInputStream(TAVInputStream *AIst) {
+  DrainDeinterlacer(AIst);
   // The filter graph gives what it still holds before the encoders drain.
   if (AIst->filter_graph) {
-    const bool closed = av_buffersrc_add_frame(AIst->input_video_filter, nullptr) >= 0;
-    AVFrame *filtered = AIst->filter_frame.get();
-    while (closed && av_buffersink_get_frame(AIst->out_video_filter, filtered) >= 0) {
-      AIst->pts = filtered->pts;
-      for (auto &ost : Fost_table)
-        if (Fist_table[ost->source_index].get() == AIst && ost->encoding_needed)
-          do_video_out(ost.get(), AIst, filtered);
-      av_frame_unref(filtered);
-    }
+    if (av_buffersrc_add_frame(AIst->input_video_filter, nullptr) >= 0)
+      TakeFiltered(AIst);
     // A graph at its end takes no more frames; a joined input builds no new one.
     AIst->filter_graph.reset();
     AIst->input_video_filter = AIst->out_video_filter = nullptr;

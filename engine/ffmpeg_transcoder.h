@@ -19,7 +19,9 @@
 #include "ff_options.h"
 #include "ff_ptr.h"
 #include "frame_hook.h"
+#include "post_hook_context.h"
 #include "previewer.h"
+#include "rgb_convert_context.h"
 #include "transcode_records.h"
 
 #include <QImage>
@@ -304,6 +306,9 @@ public:
   // Builds the video filter graph from AIst's decoder to AOst's encoder; 0 or -1 (with
   // FLastErrMsg set when the reason is known).
   int ConfigureFilters(TAVInputStream *AIst, TAVOutputStream *AOst);
+  // The same for pictures of AWidth x AHeight in AFormat; an open encoder keeps its size.
+  int ConfigureFilters(TAVInputStream *AIst, TAVOutputStream *AOst, int AWidth, int AHeight,
+                       int AFormat);
   // Join mode, between inputs: a fresh encoder for each encoded stream of the first entry.
   void ReopenEncoders();
   void CloseEncoders();
@@ -382,19 +387,31 @@ public:
   // The loop hands every decoded frame here, per output stream fed by it, and flushes the
   // encoders at the end of each input stream. Packets leave through write_frame.
 
-  // Before the filter graph and the output streams see a decoded picture (deinterlacing,
-  // hooks). AFrame may be changed in place.
+  // Counts the picture and runs the custom hook or, without one, the frame-hook chain on a copy
+  // of it, which then replaces AFrame. Deinterlacing comes before (DeinterlaceFrame).
   void PreprocessVideoFrame(TAVInputStream *AIst, AVFrame *AFrame);
-  // Gain on decoded sound, before the output streams see it.
+  // Takes the next picture from the filter graph's sink into APicture, its time in µs into APts:
+  // 1, or -1 when the sink has none.
+  static int GetFilteredPicture(AVFilterContext *ASink, AVFrame *APicture, int64_t &APts);
+  // One picture for one encoded video stream: frame-rate sync (duplicates, drops), crop, scale,
+  // encode. The picture's time is AOst->sync_ist's pts. Returns the bytes the encoder gave.
+  int EncodeVideoFrame(TAVOutputStream *AOst, TAVInputStream *AIst, AVFrame *AFrame);
+  // Appends the line of the latest encoded picture to the statistics file ("vstats").
+  void WriteVideoStats(TAVOutputStream *AOst, int AFrameSize);
+  // Preview window and preview bitmaps for a picture about to be encoded by AEnc.
+  void RunPostHooks(const AVFrame *APicture, const AVCodecContext *AEnc);
+  // Gain on decoded sound, in its own sample format: 256 leaves it unchanged, integer formats
+  // are clipped to their range.
   void ApplyVolume(AVFrame *AFrame);
-  // One decoded (and filtered) picture for one encoded video output stream; its pts is AIst's.
-  void do_video_out(TAVOutputStream *AOst, TAVInputStream *AIst, AVFrame *AFrame);
-  // Decoded sound for one encoded audio output stream.
+  // Decoded sound for one encoded audio output stream: conversion to the encoder's format, rate
+  // and layout, timestamp sync, encoding in the encoder's frame size.
   void do_audio_out(TAVOutputStream *AOst, TAVInputStream *AIst, AVFrame *AFrame);
   // One decoded subtitle; APts in AIst's stream time base.
-  void do_subtitle_out(TAVOutputStream *AOst, TAVInputStream *AIst, AVSubtitle *ASub, int64_t APts);
+  void EncodeSubtitle(TAVOutputStream *AOst, TAVInputStream *AIst, AVSubtitle *ASub, int64_t APts);
   // End of the source stream: drains what the stream's encoder still holds.
   void flush_encoder(TAVOutputStream *AOst);
+  // Pictures counted by PreprocessVideoFrame in this run's files; the hooks' frame number.
+  int FHookFrameNumber = 0;
   // Passes one packet (in the output stream's time base) through the stream's bitstream
   // filters and writes it interleaved; the packet is consumed. Raises on a write error.
   void write_frame(TAVOutputStream *AOst, AVPacket *APkt);
@@ -498,6 +515,7 @@ private:
   void SetupStreamCopy(TAVOutputStream *AOst, TAVInputStream *AIst);
   void SetupEncoding(TAVOutputStream *AOst, TAVInputStream *AIst);
   void OpenEncoder(TAVOutputStream *AOst, bool AReopen);
+  void OpenAMRNBEncoder(TAVOutputStream *AOst, bool AReopen);
   void OpenDecoder(TAVInputStream *AIst);
   void InitBitstreamFilters(TAVOutputStream *AOst);
   void CopyChapters();
@@ -508,6 +526,14 @@ private:
   int ChooseInput(int ACurrentInput) const;
   int ProcessInputPacket(TAVInputStream *AIst, const AVPacket *APkt);
   void DeliverFrame(TAVInputStream *AIst, AVFrame *AFrame);
+  // A decoded (and deinterlaced) frame through the hooks, the filter graph and the outputs.
+  void DeliverDecoded(TAVInputStream *AIst, AVFrame *AFrame);
+  // Feeds the video filter graph, rebuilding it first for a picture of another geometry.
+  void FilterPicture(TAVInputStream *AIst, AVFrame *AFrame);
+  // Every picture the filter graph gives goes to the outputs.
+  void TakeFiltered(TAVInputStream *AIst);
+  // Hands a picture to each encoded video stream fed by AIst, with a statistics line.
+  void VideoToOutputs(TAVInputStream *AIst, AVFrame *AFrame);
   void DoStreamCopy(TAVOutputStream *AOst, TAVInputStream *AIst, const AVPacket *APkt);
   void KeepTimestampsIncreasing(TAVOutputStream *AOst, AVPacket *APkt);
   void FlushInputStream(TAVInputStream *AIst);
@@ -535,8 +561,50 @@ private:
   std::thread FDoTerminateThread;
   bool FTermDelivering = false; // StopTask started the termination of a task that never ran
 
-  mutable std::mutex FPostHookLock; // protects FPostHooks
+  // The post hooks' state. The worker holds the lock while a preview paints (which waits for
+  // the main thread), so the main thread takes it only while serving queued calls.
+  mutable std::mutex FPostHookLock; // protects FPostHooks, FPostContext
   TPostHooks FPostHooks = 0;
+  TPostHookContext FPostContext;
+  std::unique_lock<std::mutex> LockPostHooks() const;
+  // Sets the hooks with the lock held; removing phPreview frees the preview window.
+  void StorePostHooks(TPostHooks AValue);
+  // Frees the post hooks' bitmap, scalers and preview window (CloseFiles).
+  void ResetPostHooks();
+
+  // The custom hook's bitmap conversion, and the picture the hooks draw on (worker only).
+  struct TCustomHookContext {
+    TRGBConvertContext Context;
+  };
+  TCustomHookContext FHookContext;
+  FramePtr FHookBuf;
+  void RunCustomHook(AVFrame *APicture, int64_t APts);
+
+  // Video path helpers (ffmpeg_av_out.cpp).
+  // Deinterlaces AFrame and hands every deinterlaced picture to DeliverDecoded; false (logged)
+  // when the stage failed, and the picture then goes on as it is.
+  bool DeinterlaceFrame(TAVInputStream *AIst, AVFrame *AFrame);
+  bool BuildDeinterlacer(TAVInputStream *AIst, const AVFrame *AFrame);
+  void TakeDeinterlaced(TAVInputStream *AIst);
+  // End of the stream: the deinterlacer gives the pictures it still holds.
+  void DrainDeinterlacer(TAVInputStream *AIst);
+  // A decoded picture of another size or format than the stream was set up for.
+  void CheckPictureGeometry(TAVOutputStream *AOst, TAVInputStream *AIst, const AVFrame *AFrame);
+  AVFrame *ScalePicture(TAVOutputStream *AOst, const AVFrame *APicture);
+  // Sends AFrame (null: the end) to the stream's encoder and writes every packet it gives; the
+  // bytes written.
+  int EncodeAndWrite(TAVOutputStream *AOst, AVFrame *AFrame, const char *AFailure, int64_t &ASize);
+  // Converter from the decoded sound AFrame to AOst's encoder, made or remade for its format.
+  void PrepareAudioConverter(TAVOutputStream *AOst, const AVFrame *AFrame);
+  // Encodes whole frames from the stream's sample queue; with AFinal also the short rest.
+  void EncodeAudioQueue(TAVOutputStream *AOst, bool AFinal);
+  // Closes the statistics file.
+  void CloseVideoStats();
+
+  // Audio buffers of the task, reused: converted sound, and input with silence in front.
+  TSampleBuffer Faudio_buf;
+  TSampleBuffer Finput_tmp;
+  FILE *Fvstats_file = nullptr;
 
   // Loop state.
   std::vector<bool> Fno_packet;

@@ -4,14 +4,20 @@
 // working state here too.
 #pragma once
 
+#include "amrnb_encoder.h"
 #include "ff_ptr.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <string>
 #include <vector>
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavutil/avutil.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/samplefmt.h>
 }
 
 // What new_video_stream, new_audio_stream and new_subtitle_stream decided for one output stream.
@@ -21,6 +27,12 @@ struct TOutputStreamSetup {
   CodecContextPtr codec;
   // The encoder chosen by name; null when the encoder follows from the codec id.
   const AVCodec *encoder = nullptr;
+  // The encoder name asked for when another encoder serves it ("libfaac" by the native "aac",
+  // "libopencore_amrnb" by the engine's own AMR-NB encoder); empty otherwise.
+  std::string substituted_name;
+  // The stream is encoded by the engine's AMR-NB encoder, open while the stream's encoder is.
+  bool use_amrnb = false;
+  std::unique_ptr<TAMRNBEncoder> amrnb;
   bool stream_copy = false;
   // Stream quality (quantiser × 118) for a fixed-quantiser encoder; 0 = none.
   float quality = 0;
@@ -34,11 +46,29 @@ struct TOutputStreamSetup {
   int64_t last_dts = AV_NOPTS_VALUE;
 };
 
+// Room for samples of one format, grown on demand and reused.
+struct TSampleBuffer {
+  uint8_t **planes = nullptr; // one per channel for planar formats, else one
+  int capacity = 0;           // samples per channel
+  int channels = 0;
+  int format = -1;
+
+  TSampleBuffer() = default;
+  TSampleBuffer(const TSampleBuffer &) = delete;
+  TSampleBuffer &operator=(const TSampleBuffer &) = delete;
+  ~TSampleBuffer() { Free(); }
+  // Room for ASamples samples per channel; false when out of memory.
+  bool Reserve(int ASamples, int AChannels, AVSampleFormat AFormat);
+  void Free();
+};
+
 struct TAVInputFile {
   int eof_reached = 0;
   int ist_index = 0;  // index of the file's first stream in the input-stream table
   int nb_streams = 0; // streams known when the run was prepared; later ones are ignored
 };
+
+struct TAVOutputStream;
 
 struct TAVInputStream {
   int file_index = 0;
@@ -67,6 +97,15 @@ struct TAVInputStream {
   AVFilterContext *out_video_filter = nullptr;
   FramePtr filter_frame;
   bool has_filter_frame = false;
+  // The output stream the graph was built for, and the picture geometry it takes.
+  TAVOutputStream *filter_ost = nullptr;
+  int filter_width = 0, filter_height = 0, filter_format = -1;
+  // Deinterlacing stage ahead of the hooks: its graph, ends and the geometry it was made for.
+  FilterGraphPtr deint_graph;
+  AVFilterContext *deint_src = nullptr;
+  AVFilterContext *deint_sink = nullptr;
+  int deint_width = 0, deint_height = 0, deint_format = -1;
+  FramePtr deint_frame;
 };
 
 struct TAVOutputStream {
@@ -81,6 +120,7 @@ struct TAVOutputStream {
   int64_t sync_opts = 0; // frames (video) or samples (audio) given to the encoder
   float quality = -1;    // of the last encoded picture (quantiser × 118); -1 for stream copy
   uint64_t error[4] = {0, 0, 0, 0}; // the last encoded picture's squared errors per plane
+  int pict_type = 0;                // of the last encoded picture
   bool got_frame = false; // a packet was written (stream copy waits for a key frame first)
   int show_fps = 0;
 
@@ -97,9 +137,13 @@ struct TAVOutputStream {
   int topBand = 0, bottomBand = 0, leftBand = 0, rightBand = 0;
   int original_topBand = 0, original_bottomBand = 0, original_leftBand = 0, original_rightBand = 0;
 
-  // Audio.
+  // Audio. One converter does resampling, channel and sample-format conversion; it is made
+  // for the decoded sound's format, rate and layout below.
   bool audio_resample = false;
   SwrContextPtr resample;
+  int resample_in_format = -1;
+  int resample_in_rate = 0;
+  AVChannelLayout resample_in_layout{};
   AudioFifoPtr fifo;
 
   // Two-pass statistics (pass 1 writes them).
@@ -108,6 +152,15 @@ struct TAVOutputStream {
 
   // The encoder (an encoded stream) or the stream's settings (stream copy); null once closed.
   AVCodecContext *enc() const { return setup->codec.get(); }
+  // The stream's encoder is open (the library's, or the engine's AMR-NB encoder).
+  bool encoder_open() const {
+    return setup->codec && (setup->amrnb || avcodec_is_open(setup->codec.get()) != 0);
+  }
+
+  TAVOutputStream() = default;
+  TAVOutputStream(const TAVOutputStream &) = delete;
+  TAVOutputStream &operator=(const TAVOutputStream &) = delete;
+  ~TAVOutputStream() { av_channel_layout_uninit(&resample_in_layout); }
 };
 
 // The codec lists: every encoder and decoder a run opens is entered, so that after a failure

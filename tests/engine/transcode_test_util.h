@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -84,13 +85,14 @@ inline std::vector<TProbedPacket> ProbePackets(const std::string &AFile) {
 struct TProbedStream {
   std::string Type, Codec;
   int Width = 0, Height = 0, SampleRate = 0, Channels = 0;
+  double FrameRate = 0; // average frame rate; 0 when none
 };
 
 inline std::vector<TProbedStream> ProbeStreams(const std::string &AFile) {
   std::vector<TProbedStream> streams;
   const std::string out = CommandOutput(
       "ffprobe -v error -show_entries stream=codec_type,codec_name,width,height,sample_rate,"
-      "channels -of flat=s=_ " +
+      "channels,avg_frame_rate -of flat=s=_ " +
       ShellQuote(AFile));
   std::map<int, TProbedStream> byIndex;
   for (const std::string &line : SplitText(out, '\n')) {
@@ -116,6 +118,11 @@ inline std::vector<TProbedStream> ProbeStreams(const std::string &AFile) {
       s.SampleRate = std::atoi(v.c_str());
     else if (k == "channels")
       s.Channels = std::atoi(v.c_str());
+    else if (k == "avg_frame_rate") {
+      int num = 0, den = 0;
+      if (std::sscanf(v.c_str(), "%d/%d", &num, &den) == 2 && den != 0)
+        s.FrameRate = static_cast<double>(num) / den;
+    }
   }
   for (auto &[i, s] : byIndex)
     streams.push_back(s);
@@ -127,6 +134,15 @@ inline double ProbeDuration(const std::string &AFile) {
   const std::string out = CommandOutput(
       "ffprobe -v error -show_entries format=duration -of csv=p=0 " + ShellQuote(AFile));
   return out.empty() || out[0] == 'N' ? -1 : std::atof(out.c_str());
+}
+
+// The file's sound decoded by the ffmpeg tool to signed 16-bit samples, channels interleaved.
+inline std::vector<int16_t> DecodedSamples(const std::string &AFile) {
+  const std::string raw = CommandOutput("ffmpeg -nostdin -v error -i " + ShellQuote(AFile) +
+                                        " -map 0:a:0 -f s16le -c:a pcm_s16le -");
+  std::vector<int16_t> samples(raw.size() / 2);
+  std::memcpy(samples.data(), raw.data(), samples.size() * 2);
+  return samples;
 }
 
 // True when the ffmpeg tool decodes the whole file without a single error.

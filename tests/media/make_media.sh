@@ -69,6 +69,24 @@ make noaspect_640x360.mp4 $(v 640x360 25 2) -vf setsar=0 -c:v libx264 -preset ul
 make "中文 名称 测试.mp4" $(v 320x240 25 2) -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=2" \
   -ac 2 -c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -shortest
 
+# 25 fps with frames 10 to 12 missing; the timestamps keep the gap
+make gap_160x120.mkv $(v 160x120 25 1) -vf "select='not(between(n\,10\,12))'" -fps_mode passthrough \
+  -c:v mpeg4 -q:v 5
+# sound that starts 0.5 s after the picture
+make late_audio.mkv $(v 160x120 25 2) -itsoffset 0.5 $(a 44100 1 1.5) -c:v mpeg4 -q:v 5 -c:a pcm_s16le
+# a loud sine (amplitude 0.75) as signed 16-bit and as float samples
+make loud_s16.wav -f lavfi -i "aevalsrc=0.75*sin(2*PI*440*t):s=44100:d=0.5" -c:a pcm_s16le
+make loud_f32.wav -f lavfi -i "aevalsrc=0.75*sin(2*PI*440*t):s=44100:d=0.5" -c:a pcm_f32le
+# pictures that shrink from 320x240 to 160x120 after 1 s, in one stream
+if [ ! -s size_change.mkv ]; then
+  ff -f lavfi -i testsrc2=size=320x240:rate=25:duration=1 -c:v mpeg4 -q:v 5 -f m4v .tmp.big.m4v
+  ff -f lavfi -i testsrc2=size=160x120:rate=25:duration=1 -c:v mpeg4 -q:v 5 -f m4v .tmp.small.m4v
+  printf "file '%s'\nfile '%s'\n" "$PWD/.tmp.big.m4v" "$PWD/.tmp.small.m4v" >.tmp.list.txt
+  ff -f concat -safe 0 -i .tmp.list.txt -c copy -f matroska .tmp.size_change.mkv
+  rm -f .tmp.big.m4v .tmp.small.m4v .tmp.list.txt
+  mv -f .tmp.size_change.mkv size_change.mkv
+fi
+
 # bad inputs
 [ -e empty.mp4 ] || : >empty.mp4
 [ -s text.mp4 ] || printf 'This is a text file, not a video.\n' >text.mp4
