@@ -299,11 +299,14 @@ void TConvertRun::PrintLog() {
 
 bool TConvertRun::ReportTerminations() {
   std::deque<TTerminateInfo> ended;
-  std::vector<std::deque<std::string>> errors;
+  std::map<int, std::deque<std::string>> errors; // of the tasks that failed
   {
     std::lock_guard<std::mutex> lock(FLock);
     ended.swap(FTerminations);
-    errors = FErrors;
+    for (const TTerminateInfo &info : ended)
+      if (info.Exception && info.TaskIndex >= 0 &&
+          info.TaskIndex < static_cast<int>(FErrors.size()))
+        errors[info.TaskIndex] = FErrors[static_cast<size_t>(info.TaskIndex)];
   }
   bool all = false;
   for (const TTerminateInfo &info : ended) {
@@ -320,7 +323,7 @@ bool TConvertRun::ReportTerminations() {
       ++FConverted;
       FView.Message("converted: " + job.Input + " -> " + job.Output);
     } else if (info.Exception) {
-      Fail(job.Input, info.ExceptionMsg, errors[task]);
+      Fail(job.Input, info.ExceptionMsg, errors[info.TaskIndex]);
     } else {
       FStopped.push_back(static_cast<int>(task));
     }

@@ -296,6 +296,22 @@ TEST(CliTest, OutputNamesNeverOverwriteInputsOrEachOther) {
   EXPECT_EQ(ProbeFile((folder / "clip_2.mp4").string()).First("video")->Codec, "mpeg4");
 }
 
+TEST(CliTest, MoreFilesThanTheSoftDescriptorLimitAllConvert) {
+  // Each file's task holds its input and output open until it has run.
+  const fs::path folder = TestFolder("many");
+  std::string inputs;
+  for (int i = 0; i < 40; ++i) {
+    const fs::path link = folder / ("in" + std::to_string(i) + ".mp4");
+    fs::create_symlink(Sample, link);
+    inputs += " " + link.string();
+  }
+  TChild child("sh", {"-c", std::string("ulimit -Sn 48 && exec ") + LC_CLI_PATH +
+                                " -p 2.2 -j 2 -o " + (folder / "out").string() + inputs});
+  EXPECT_EQ(child.Wait(), 0) << child.Err();
+  EXPECT_NE(child.Out().find("Done: 40 converted, 0 failed."), std::string::npos) << child.Out();
+  EXPECT_EQ(FolderFiles(folder / "out").size(), 40u);
+}
+
 TEST(CliTest, ChoicesAndExtraOptionsReachTheOutput) {
   const fs::path folder = TestFolder("choices");
   const TCliResult r = RunCli({"-p", "0.0", "-o", folder.string(), "--resolution", "320*240",
@@ -315,8 +331,9 @@ TEST(CliTest, ChoicesAndExtraOptionsReachTheOutput) {
 TEST(CliTest, ProgressLinesAtMostOncePerFileAndSecond) {
   const fs::path folder = TestFolder("progress");
   const auto start = std::chrono::steady_clock::now();
-  const TCliResult r =
-      RunCli({"-p", "1.0", "-j", "2", "-o", folder.string(), LongInput(), LongInput(), Sample});
+  // Large pictures: a few seconds of work, so that every file reports several times.
+  const TCliResult r = RunCli({"-p", "1.0", "-j", "2", "--resolution", "1280*720", "-o",
+                               folder.string(), LongInput(), LongInput(), Sample});
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   ASSERT_EQ(r.Status, 0) << r.Err;
@@ -328,6 +345,7 @@ TEST(CliTest, ProgressLinesAtMostOncePerFileAndSecond) {
         line.rfind("converted", 0) != 0)
       ++perFile[line.substr(0, colon)];
   }
+  EXPECT_GE(perFile.size(), 2u) << r.Out; // the short file may end before its first report
   for (const auto &[file, count] : perFile)
     EXPECT_LE(count, static_cast<int>(seconds) + 1) << file;
   EXPECT_EQ(r.Out.find('\x1b'), std::string::npos);
