@@ -239,6 +239,9 @@ TEST(CliTest, ValuesTheEncoderRefusesFailWithItsMessageAndLeaveNoFile) {
       {{"-p", "0.8", "--audio-bitrate", "16 kbps"}, "[wmav2] bitrate too low: got 16000"},
       {{"-p", "3.0", "--resolution", "640*353"}, "[libx264] height not divisible by 2 (640x353)"},
       {{"-p", "3.9", "--resolution", "320*240"}, "is not valid for the H.263 codec"},
+      // Refused by the muxer in the middle of the run, after the header was written.
+      {{"-p", "1.14", "--resolution", "2560*1600", "--video-bitrate", "2000 kbps"},
+       "[rm] Muxing packets larger than 64 kB"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.Says);
