@@ -1,23 +1,75 @@
 // Command-line converter over the same catalog and engine as the window.
+#include "cli_options.h"
+#include "convert_command.h"
+#include "profile_catalog.h"
+#include "signal_watch.h"
+
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdio>
-#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
 
 namespace {
 
-void PrintUsage(FILE *AOut) {
-  std::fputs("Usage: lingchuan-cli [--help]\n"
-             "Converts video and audio files with the converter's device profiles.\n"
-             "  -h, --help   show this help and exit\n",
-             AOut);
+int PrintList() {
+  const auto categories = Categories();
+  for (size_t c = 0; c < categories.size(); ++c)
+    for (size_t p = 0; p < categories[c].Profiles.size(); ++p)
+      std::printf("%zu.%zu\t%.*s\t%.*s\n", c, p, int(categories[c].Caption.size()),
+                  categories[c].Caption.data(), int(categories[c].Profiles[p].Caption.size()),
+                  categories[c].Profiles[p].Caption.data());
+  return std::fflush(stdout) == 0 && !std::ferror(stdout) ? ExitConverted : ExitFailed;
+}
+
+int UsageError(const std::string &AReason) {
+  std::fprintf(stderr, "lingchuan-cli: %s\n", AReason.c_str());
+  return ExitUsage;
 }
 
 } // namespace
 
 int main(int argc, char *argv[]) {
-  if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    PrintUsage(stdout);
-    return 0;
+  // A closed pipe on the output must not end a conversion half-way.
+  std::signal(SIGPIPE, SIG_IGN);
+  TCliOptions options;
+  try {
+    options = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const EUsageError &e) {
+    return UsageError(e.what());
   }
-  PrintUsage(stderr);
-  return 2;
+  try {
+    switch (options.Command) {
+    case TCliCommand::ccUsage:
+      std::fputs(UsageText().c_str(), stderr);
+      return ExitUsage;
+    case TCliCommand::ccHelp:
+      std::fputs(UsageText().c_str(), stdout);
+      return ExitConverted;
+    case TCliCommand::ccList:
+      return PrintList();
+    case TCliCommand::ccInfo:
+      return RunInfo(options.Files.front());
+    case TCliCommand::ccConvert: {
+      // Every file's input and output stay open from its task's creation to its end: a long
+      // list of files needs more descriptors than the usual soft limit.
+      rlimit files{};
+      if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+      }
+      // Before any thread exists, so that every thread leaves the signals to the main loop.
+      TSignalWatch signals;
+      return RunConvert(options, signals);
+    }
+    }
+  } catch (const EUsageError &e) {
+    return UsageError(e.what());
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "lingchuan-cli: %s\n", e.what());
+    return ExitFailed;
+  }
+  return ExitFailed;
 }

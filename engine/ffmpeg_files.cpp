@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cinttypes>
 #include <cmath>
 #include <cstring>
 #include <ctime>
@@ -762,8 +763,25 @@ void TCustomFFmpeg::new_video_stream(AVFormatContext *AOutput) {
         Fframe_rate.num != 0 && Fframe_rate.den != 0 ? Fframe_rate : AVRational{25, 1};
     FOptions->ApplyCodecOptions(c, AVMEDIA_TYPE_VIDEO,
                                 AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-    if (codec != nullptr && codec->supported_framerates != nullptr && !Fforce_fps)
-      rate = codec->supported_framerates[av_find_nearest_q_idx(rate, codec->supported_framerates)];
+    if (codec != nullptr && codec->supported_framerates != nullptr && !Fforce_fps) {
+      const AVRational chosen =
+          codec->supported_framerates[av_find_nearest_q_idx(rate, codec->supported_framerates)];
+      if (av_cmp_q(chosen, rate) != 0)
+        GetLogger()->LogFmt(this, llWarning,
+                            "Frame rate %d/%d unsupported by %s, using closest supported (%d/%d)",
+                            rate.num, rate.den, codec->name, chosen.num, chosen.den);
+      rate = chosen;
+    }
+    if (!Ftarget_rate_range.empty() && c->rc_min_rate > 0 && c->rc_max_rate >= c->rc_min_rate &&
+        (c->bit_rate < c->rc_min_rate || c->bit_rate > c->rc_max_rate)) {
+      const int64_t wanted = c->bit_rate;
+      c->bit_rate = std::clamp(c->bit_rate, c->rc_min_rate, c->rc_max_rate);
+      GetLogger()->LogFmt(this, llInfo,
+                          "Video bit rate %" PRId64 " is outside the %s target's range %" PRId64
+                          "-%" PRId64 ", using %" PRId64,
+                          wanted, Ftarget_rate_range.c_str(), c->rc_min_rate, c->rc_max_rate,
+                          c->bit_rate);
+    }
     c->time_base = av_inv_q(rate);
     c->framerate = rate;
     st->avg_frame_rate = rate;

@@ -164,6 +164,7 @@ void TCustomFFmpeg::ResetOptions() {
   Frate_emu = false;
   Fvideo_channel = 0;
   Fvideo_standard.clear();
+  Ftarget_rate_range.clear();
   Faudio_volume = 256;
   Fexit_on_error = false;
   Fusing_vhook = false;

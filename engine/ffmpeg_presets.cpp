@@ -888,6 +888,7 @@ void TCustomFFmpeg::SetTarget(const std::string &ATarget, const std::string &ANo
   }
 
   const bool pal = norm == nPAL;
+  Ftarget_rate_range.clear();
   static const char *const rates[] = {"25", "30000/1001", "24000/1001"};
   const auto assumeAspect = [this](const char *AAspect) {
     if (Fframe_aspect_ratio == 0) {
@@ -906,6 +907,7 @@ void TCustomFFmpeg::SetTarget(const std::string &ATarget, const std::string &ANo
     SetCodecOption("b", "1150000");
     SetCodecOption("maxrate", "1150000");
     SetCodecOption("minrate", "1150000");
+    Ftarget_rate_range = ATarget;
     SetCodecOption("bufsize", "327680");
     SetCodecOption("ab", "224000");
     SetAudioSampleRate(44100);

@@ -214,6 +214,10 @@ public:
   bool Frate_emu;
   int Fvideo_channel;
   std::string Fvideo_standard;
+  // The disc target ("vcd") that fixed both a minimum and a maximum video rate; empty when none
+  // did. A chosen bit rate outside them is brought into that range when the stream is set up,
+  // since the encoder refuses to open otherwise.
+  std::string Ftarget_rate_range;
   int Faudio_volume; // 256 = unchanged
   bool Fexit_on_error;
   bool Fusing_vhook;

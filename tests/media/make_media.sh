@@ -99,4 +99,7 @@ if [ ! -s random.avi ]; then
   # fixed bytes, so failures are repeatable
   python3 -c 'import random,sys; r=random.Random(7); sys.stdout.buffer.write(bytes(r.getrandbits(8) for _ in range(65536)))' >random.avi
 fi
+# the input of the profile tests: short and small, 25 fps, 48 kHz stereo
+make profile_160x120.mp4 $(v 160x120 25 2) $(a 48000 2 2) -c:v libx264 -preset ultrafast -pix_fmt yuv420p \
+  -g 25 -c:a aac -b:a 128k -shortest
 touch .complete
