@@ -6,6 +6,7 @@
 
 #include <pty.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <regex>
@@ -30,7 +31,8 @@ std::string LongInput() {
     const fs::path p = fs::path(LC_TEST_BINARY_DIR) / "cli-out" / "long_320x240.mp4";
     if (!fs::exists(p)) {
       fs::create_directories(p.parent_path());
-      const std::string tmp = p.string() + ".tmp.mp4";
+      // Tests run as parallel processes: each makes its own copy and renames it in place.
+      const std::string tmp = p.string() + "." + std::to_string(getpid()) + ".tmp.mp4";
       ToolOutput({"ffmpeg",
                   "-nostdin",
                   "-v",

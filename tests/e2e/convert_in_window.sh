@@ -17,16 +17,19 @@ out="$work/home/凌川视频软件/输出"
 cat >"$work/run.sh" <<SCRIPT
 #!/usr/bin/env bash
 set -u
-export HOME="$work/home" SDL_AUDIODRIVER=dummy
+# A real X window whatever the suite set for the unit tests, and a UTF-8 locale so that
+# xdotool matches the Chinese title.
+unset QT_QPA_PLATFORM
+export HOME="$work/home" SDL_AUDIODRIVER=dummy LC_ALL=C.UTF-8
 "$work/bin/lingchuan-converter" "$media/h264_aac_640x360.mp4" "$media/mpeg4_mp3_320x240.avi" \
   >"$work/program.log" 2>&1 &
 pid=\$!
 # The window, once its two rows are in (the title appears when it is shown).
-for _ in \$(seq 100); do
+for _ in \$(seq 300); do
   win=\$(xdotool search --name '凌川安卓手机格式转换器' 2>/dev/null | head -n 1) && [ -n "\$win" ] && break
   sleep 0.1
 done
-[ -n "\${win:-}" ] || { echo "no window"; kill \$pid; exit 1; }
+[ -n "\${win:-}" ] || { echo "no window"; kill \$pid; cat "$work/program.log"; exit 1; }
 sleep 2
 # 开始 sits on the toolbar at a fixed place of the fixed-size window.
 eval "\$(xdotool getwindowgeometry --shell "\$win")"
@@ -57,9 +60,8 @@ kill -9 \$pid
 exit 0
 SCRIPT
 chmod +x "$work/run.sh"
-xvfb-run -a -s "-screen 0 1024x700x24" "$work/run.sh"
-
 status=0
+xvfb-run -a -s "-screen 0 1024x700x24" "$work/run.sh" || status=$?
 if [ -e "$work/sigterm" ]; then
   cat "$work/sigterm"
   status=1
