@@ -339,6 +339,10 @@ void TCustomFFmpeg::Transcode() {
     const int ret = av_write_trailer(Foutput_files[i].get());
     if (ret < 0)
       Raise(FormatLibraryError("av_write_trailer()", ret));
+    // Written into a file that was removed meanwhile (its folder deleted, say): nothing of it
+    // is left to the user, so the run did not convert the file.
+    if (const std::string missing = MissingOutputFile(i); !missing.empty())
+      Raise(FormatLibraryError(missing, AVERROR(ENOENT)));
     Foutput_finished[i] = true;
   }
   ReportProgress(true, -1);

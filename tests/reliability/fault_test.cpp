@@ -91,24 +91,48 @@ protected:
   std::vector<std::pair<TLogLevel, std::string>> FLines;
 };
 
-// The folder that outputs go to vanishes while a file is written into it: the task may not
-// report a converted file that is nowhere.
-TEST_F(FaultTest, OutputFolderRemovedDuringTheRun) {
+// The folder that outputs go to vanishes while a file is written into it, or is made anew with
+// a file of the user's under the output's name: the task may not report a converted file that
+// is nowhere, and cleaning up after it may not remove the user's file.
+struct TFolderFault {
+  const char *Name;
+  bool UsersFile; // the user's file stands under the output's name afterwards
+};
+
+class OutputFolderTest : public FaultTest, public ::testing::WithParamInterface<TFolderFault> {};
+
+TEST_P(OutputFolderTest, TheTaskFailsAndNoUserFileIsLost) {
   const std::string input = Input("h264_aac_640x360.mp4", "clip.mp4");
   TTerminationLog log;
   auto vcl = NewTaskList(log);
   std::string output, reason;
   ASSERT_EQ(AddJob(*vcl, input, Mp4Profile(), FDir + "/out", &output, &reason), 0) << reason;
-  RunWithFault(*vcl, log, [&] { fs::remove_all(FDir + "/out"); });
+  RunWithFault(*vcl, log, [&] {
+    fs::remove_all(FDir + "/out");
+    if (GetParam().UsersFile) {
+      fs::create_directories(FDir + "/out");
+      std::ofstream(output) << "the user's own file\n";
+    }
+  });
   const TTerminateInfo info = log.Of(0);
   EXPECT_TRUE(info.Exception) << "converted into a removed folder: " << output;
   EXPECT_FALSE(info.Finished);
   EXPECT_NE(info.ExceptionMsg.find(output), std::string::npos) << info.ExceptionMsg;
   EXPECT_TRUE(Logged(llQuiet, info.ExceptionMsg));
+  if (GetParam().UsersFile) {
+    EXPECT_EQ(FileContent(output), "the user's own file\n");
+  }
   EXPECT_EQ(FileContent(input), FileContent(MediaPath("h264_aac_640x360.mp4")));
   vcl.reset();
   ExpectEverythingClosed();
 }
+
+INSTANTIATE_TEST_SUITE_P(Faults, OutputFolderTest,
+                         ::testing::Values(TFolderFault{"Removed", false},
+                                           TFolderFault{"MadeAnewWithTheUsersFile", true}),
+                         [](const ::testing::TestParamInfo<TFolderFault> &AInfo) {
+                           return AInfo.param.Name;
+                         });
 
 // A write that fails for want of room: a small file system of its own (where this process may
 // mount one), or the process's file size limit.
