@@ -198,6 +198,9 @@ private:
 
   void SetLastErrMsg(const std::string &AMsg);
   void Error(const std::string &AMsg, bool AKeep = true);
+  // The handlers as they are now.
+  TPositionEvent PositionHandler() const;
+  TPlayStateEvent StateHandler() const;
   void Log(TLogLevel ALevel, const std::string &AMsg) const;
 
   bool OpenStream(const std::string &AFileName, bool APaused);
