@@ -111,6 +111,27 @@ inline int EntriesOf(const char *AFolder) {
 inline int ThreadCount() {
   return EntriesOf("/proc/self/task");
 }
+// The names of this process's threads, to tell which one stayed.
+inline std::string ThreadNames() {
+  std::string names;
+  for (const fs::directory_entry &e : fs::directory_iterator("/proc/self/task")) {
+    std::string name;
+    std::getline(std::ifstream(e.path() / "comm"), name);
+    names += name + " ";
+  }
+  return names;
+}
+// Threads of this process less the idle workers of Qt's global pool, which Qt's own picture
+// scaling starts and which end after 30 s by themselves.
+inline int ThreadCountBesidesQtPool() {
+  int n = 0;
+  for (const fs::directory_entry &e : fs::directory_iterator("/proc/self/task")) {
+    std::string name;
+    std::getline(std::ifstream(e.path() / "comm"), name);
+    n += name != "Thread (pooled)";
+  }
+  return n;
+}
 // Open descriptors of this process (the one reading the folder not counted).
 inline int OpenFileCount() {
   return EntriesOf("/proc/self/fd") - 1;

@@ -102,16 +102,21 @@ TEST(CorpusPreview, EveryFileOpensOrIsRefusedSeeksSnapsAndStops) {
       QString error;
       const QString shot = SaveSnapShot(
           picture, snapshots.path(), SnapShotBaseName(QString::fromStdString(file)), pfPNG, &error);
-      EXPECT_FALSE(shot.isEmpty()) << error.toStdString();
+      // A name at the file system's limit leaves no room for the number: refused, and said so.
+      const bool tooLong = fs::path(file).stem().string().size() + 6 > 255;
+      EXPECT_EQ(shot.isEmpty(), tooLong) << error.toStdString();
+      if (tooLong) {
+        EXPECT_EQ(error, QStringLiteral("File name too long"));
+      }
     }
     player.Stop(true);
     // The libraries keep a few threads for the process once the first file played.
     if (threads < 0)
-      threads = ThreadCount();
+      threads = ThreadCountBesidesQtPool();
   }
   EXPECT_GT(opened, 10);
-  EXPECT_TRUE(WaitUntil([&] { return ThreadCount() <= threads; }))
-      << ThreadCount() << " threads, " << threads << " after the first file";
+  EXPECT_TRUE(WaitUntil([&] { return ThreadCountBesidesQtPool() <= threads; }))
+      << ThreadCountBesidesQtPool() << " threads, " << threads << " after the first file";
   EXPECT_EQ(Snapshot(CorpusFolder()), inputs);
   GetLogger()->SetLogLevel(llInfo);
 }
@@ -134,9 +139,12 @@ TEST(CorpusWindow, AddingTheCorpusFolderAndConvertingIt) {
   const int refused = w.LogLines("***File load error: ") + w.LogLines("***File open error: ") +
                       w.LogLines("***Cannot do convert, error: ");
   EXPECT_EQ(w.LogLines("***Can do convert."), rows);
-  // The folder's files, its hidden mark of completion too.
-  EXPECT_EQ(rows + refused, static_cast<int>(CorpusFiles().size()) + 1)
-      << w.Form->LogText().toStdString();
+  // The folder's files, its hidden mark of completion too, but not the names that are no
+  // UTF-8: file names in the window are texts, and those cannot be written as one.
+  int named = 1;
+  for (const std::string &file : CorpusFiles())
+    named += QString::fromStdString(file).toStdString() == file;
+  EXPECT_EQ(rows + refused, named) << w.Form->LogText().toStdString();
   ASSERT_GT(rows, 5);
 
   w.Form->Form5()->cbThreadCount->setCurrentText("2");
@@ -166,7 +174,7 @@ TEST(CorpusWindow, AddingTheCorpusFolderAndConvertingIt) {
 // user's files are untouched, and no thread or window outlives it.
 TEST(CloseDuringRun, WithBothPreviewsOnLeavesNothingBehind) {
   std::optional<TRealWindow> w(std::in_place);
-  const int threadsBefore = ThreadCount();
+  const int threadsBefore = ThreadCountBesidesQtPool();
   const QString in = w->Dir.path() + QStringLiteral("/in/");
   QDir().mkpath(in);
   QStringList files;
@@ -201,7 +209,7 @@ TEST(CloseDuringRun, WithBothPreviewsOnLeavesNothingBehind) {
     w->Form->close();
   }
   TFFmpegVCL &vcl = w->Tasks.Component();
-  EXPECT_FALSE(vcl.Working());
+  EXPECT_TRUE(vcl.Terminated());
   for (int i = 0; i < vcl.TasksCount(); ++i)
     EXPECT_FALSE(vcl.Tasks(i)->Converting()) << i;
   EXPECT_EQ(Snapshot(in.toStdString()), inputs);
@@ -210,8 +218,9 @@ TEST(CloseDuringRun, WithBothPreviewsOnLeavesNothingBehind) {
   for (QWidget *top : QApplication::topLevelWidgets())
     EXPECT_FALSE(top->isVisible()) << top->objectName().toStdString() << " still shown";
   w.reset();
-  EXPECT_TRUE(WaitUntil([&] { return ThreadCount() <= threadsBefore; }))
-      << ThreadCount() << " threads, " << threadsBefore << " before";
+  EXPECT_TRUE(WaitUntil([&] { return ThreadCountBesidesQtPool() <= threadsBefore; }))
+      << ThreadCountBesidesQtPool() << " threads, " << threadsBefore
+      << " before: " << ThreadNames();
 }
 
 } // namespace
