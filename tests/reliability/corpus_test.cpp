@@ -79,6 +79,10 @@ struct TConversion {
   const char *Name;
   std::function<bool(const TProfile &)> Choose;
 };
+// Test names and messages show the case by its name.
+void PrintTo(const TConversion &ACase, std::ostream *AOut) {
+  *AOut << ACase.Name;
+}
 
 class CorpusConversionTest : public CorpusTest,
                              public ::testing::WithParamInterface<TConversion> {};
@@ -133,6 +137,7 @@ TEST_P(CorpusConversionTest, EveryTaskEndsAndAFailureLeavesNoOutput) {
     }
     if (info.Finished) {
       ++converted;
+      EXPECT_TRUE(fs::exists(outputs[i])) << "reported converted, but not there";
     } else {
       EXPECT_FALSE(fs::exists(outputs[i])) << "a failed conversion left " << Printable(outputs[i]);
     }
@@ -155,6 +160,44 @@ TEST_P(CorpusConversionTest, EveryTaskEndsAndAFailureLeavesNoOutput) {
   // What nobody can read is refused when it is added; what is left converts at least in part.
   EXPECT_GT(converted, 5);
   EXPECT_GT(refused.size(), 10u);
+}
+
+// Inputs whose every packet fails to decode, or that hold no packet at all: the run ends
+// normally, but there is nothing to put into the output, so the task fails and no file of
+// headers alone is left behind as if it were the converted file.
+TEST_F(CorpusTest, NothingDecodableIsAFailureNotAnEmptyFile) {
+  const TProfile *profile = ProfileWhere([](const TProfile &p) {
+    return ProfileOutputExt(p) == ".mp4" && !p.DisableVideo && p.TargetType.empty();
+  });
+  ASSERT_NE(profile, nullptr);
+  const std::string folder = std::string(LC_TEST_BINARY_DIR) + "/corpus-out/nothing";
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  TTerminationLog log;
+  auto vcl = NewTaskList(log);
+  const char *names[] = {"avi_0x0.avi", "avi_negative.avi", "mp4_timescale0.mp4",
+                         "cut_head_a_amr.amr"};
+  std::vector<std::string> outputs;
+  for (const char *name : names) {
+    std::string output, reason;
+    ASSERT_EQ(AddJob(*vcl, CorpusFolder() + "/" + name, *profile, folder, &output, &reason),
+              static_cast<int>(outputs.size()))
+        << name << ": " << reason;
+    outputs.push_back(output);
+  }
+  {
+    TWatchdog watchdog(60s, "converting the undecodable files");
+    vcl->Start(2);
+    ASSERT_TRUE(log.Final.WaitFor(50s));
+  }
+  for (size_t i = 0; i < outputs.size(); ++i) {
+    SCOPED_TRACE(names[i]);
+    const TTerminateInfo info = log.Of(static_cast<int>(i));
+    EXPECT_TRUE(info.Exception);
+    EXPECT_EQ(info.ExceptionMsg,
+              "Output file #0 received no picture or sound: nothing could be converted");
+    EXPECT_FALSE(fs::exists(outputs[i]));
+  }
 }
 
 bool HasExt(const TProfile &AProfile, const char *AExt) {

@@ -98,6 +98,10 @@ struct TFolderFault {
   const char *Name;
   bool UsersFile; // the user's file stands under the output's name afterwards
 };
+// Test names and messages show the case by its name.
+void PrintTo(const TFolderFault &ACase, std::ostream *AOut) {
+  *AOut << ACase.Name;
+}
 
 class OutputFolderTest : public FaultTest, public ::testing::WithParamInterface<TFolderFault> {};
 
@@ -142,6 +146,10 @@ struct TFullDisk {
   std::function<bool(const std::string &AFolder, std::string *AWhy)> Limit;
   std::function<void(const std::string &AFolder)> Unlimit;
 };
+// Test names and messages show the case by its name.
+void PrintTo(const TFullDisk &ACase, std::ostream *AOut) {
+  *AOut << ACase.Name;
+}
 
 class FullDiskTest : public FaultTest, public ::testing::WithParamInterface<TFullDisk> {};
 
@@ -204,6 +212,10 @@ struct TInputFault {
   const char *Name;
   std::function<void(const std::string &AInput)> Act;
 };
+// Test names and messages show the case by its name.
+void PrintTo(const TInputFault &ACase, std::ostream *AOut) {
+  *AOut << ACase.Name;
+}
 
 class InputFaultTest : public FaultTest, public ::testing::WithParamInterface<TInputFault> {};
 
