@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 #include <random>
+#include <thread>
 
 namespace {
 
@@ -249,6 +250,43 @@ INSTANTIATE_TEST_SUITE_P(
                           "CutShort",
                           [](const std::string &f) { fs::resize_file(f, fs::file_size(f) / 4); }}),
     [](const ::testing::TestParamInfo<TInputFault> &AInfo) { return AInfo.param.Name; });
+
+// A file that is still being written (a recording, a download) while it is added and
+// converted: the run ends with what it could read, or fails cleanly, and the writer's file is
+// whole in the end.
+TEST_F(FaultTest, AnInputThatGrowsWhileItIsRead) {
+  const std::string whole = FileContent(CorpusFolder() + "/good/v.mpg");
+  const std::string input = FDir + "/in/growing.mpg";
+  const size_t first = whole.size() / 4;
+  std::ofstream(input, std::ios::binary) << whole.substr(0, first);
+  TTerminationLog log;
+  auto vcl = NewTaskList(log);
+  std::string output, reason;
+  ASSERT_EQ(AddJob(*vcl, input, Mp4Profile(), FDir + "/out", &output, &reason), 0) << reason;
+  bool ended = false;
+  {
+    TWatchdog watchdog(60s, "converting a growing file");
+    std::thread writer([&] {
+      std::ofstream out(input, std::ios::binary | std::ios::app);
+      const size_t step = (whole.size() - first) / 8 + 1;
+      for (size_t at = first; at < whole.size(); at += step) {
+        out << whole.substr(at, step) << std::flush;
+        // The pace of a slow writer.
+        std::this_thread::sleep_for(10ms);
+      }
+    });
+    vcl->Start(1);
+    ended = log.Final.WaitFor(50s);
+    writer.join();
+  }
+  ASSERT_TRUE(ended);
+  const TTerminateInfo info = log.Of(0);
+  EXPECT_NE(info.Finished, info.Exception) << info.ExceptionMsg;
+  EXPECT_EQ(fs::exists(output), info.Finished) << info.ExceptionMsg;
+  EXPECT_EQ(FileContent(input), whole);
+  vcl.reset();
+  ExpectEverythingClosed();
+}
 
 // A short conversion stopped 200 times at random moments, in the three ways a run can be
 // ended: a waiting stop, a stop without waiting, and destroying the task list. Every task

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Generates the bad-input corpus: broken, absurd and oddly named media files that every part of
 # the program must survive. Usage: make_corpus.sh OUTDIR
-# Idempotent: a run that completed leaves .complete, and a rerun then costs nothing.
+# Idempotent: a run that completed leaves .complete with this script's checksum, and a rerun
+# of the same script then costs nothing.
 set -euo pipefail
 out=${1:?usage: make_corpus.sh OUTDIR}
-[ -e "$out/.complete" ] && exit 0
+stamp=$(cksum <"$0")
+[ "$(cat "$out/.complete" 2>/dev/null)" = "$stamp" ] && exit 0
 rm -rf "$out"
 mkdir -p "$out/good"
 cd "$out"
@@ -111,7 +113,7 @@ rm -f .tmp.wav .tmp_raw.avi .tmp.mp4
 # Many streams: as many as the demuxer allows by default, far more than a task's tables.
 maps=()
 for i in $(seq 1 1000); do maps+=(-map 0:a); done
-ff -f lavfi -i anullsrc=r=8000:cl=mono -t 0.05 "${maps[@]}" -c:a pcm_s16le -f nut many_streams.nut
+ff -f lavfi -i anullsrc=r=8000:cl=mono -t 0.05 "${maps[@]}" -c:a pcm_s16le -f matroska many_streams.mkv
 maps=()
 for i in $(seq 1 120); do maps+=(-map 0:a); done
 ff -f lavfi -i anullsrc=r=8000:cl=mono -f lavfi -i testsrc2=size=64x48:rate=10 -t 0.2 \
@@ -162,4 +164,4 @@ cp good/a.mp3 $'bad_utf8_\xff\xfe\xc3(.mp3'
 cp good/v.mkv "$(printf 'n%.0s' $(seq 1 251)).mkv"
 cp cut_half_v_mp4.mp4 $'cut \xe9\n"\x27.mp4'
 
-touch .complete
+echo "$stamp" >.complete
