@@ -120,8 +120,14 @@ TEST_P(CorpusConversionTest, EveryTaskEndsAndAFailureLeavesNoOutput) {
   }
   ASSERT_FALSE(inputs.empty());
   {
-    TWatchdog watchdog(120s,
-                       std::string("converting the corpus with ") + std::string(profile->Caption));
+    // On a hang, the files whose tasks have not ended.
+    TWatchdog watchdog(120s, [&] {
+      std::string running;
+      for (size_t i = 0; i < inputs.size(); ++i)
+        if (log.Of(static_cast<int>(i)).TaskIndex < 0)
+          running += " " + Printable(inputs[i]);
+      return "converting with " + std::string(profile->Caption) + ":" + running;
+    });
     vcl->Start(2);
     while (!log.Final.WaitFor(1s)) {
     }

@@ -70,10 +70,13 @@ inline std::string Printable(const std::string &AName) {
 class TWatchdog {
 public:
   TWatchdog(std::chrono::milliseconds ALimit, std::string AWhat)
+      : TWatchdog(ALimit, [AWhat] { return AWhat; }) {}
+  // AWhat is asked when the time is up, so that it can name what is still going on.
+  TWatchdog(std::chrono::milliseconds ALimit, std::function<std::string()> AWhat)
       : FWhat(std::move(AWhat)), FThread([this, ALimit] {
           std::unique_lock<std::mutex> lock(FLock);
           if (!FDone.wait_for(lock, ALimit, [this] { return FDisarmed; })) {
-            std::fprintf(stderr, "\nHANG: %s did not end within %lld ms\n", FWhat.c_str(),
+            std::fprintf(stderr, "\nHANG: %s did not end within %lld ms\n", FWhat().c_str(),
                          static_cast<long long>(ALimit.count()));
             std::fflush(stderr);
             std::_Exit(3);
@@ -91,7 +94,7 @@ public:
   TWatchdog &operator=(const TWatchdog &) = delete;
 
 private:
-  std::string FWhat;
+  std::function<std::string()> FWhat;
   std::mutex FLock; // protects FDisarmed
   std::condition_variable FDone;
   bool FDisarmed = false;
