@@ -95,7 +95,7 @@ TEST_P(CorpusConversionTest, EveryTaskEndsAndAFailureLeavesNoOutput) {
   const std::string folder = std::string(LC_TEST_BINARY_DIR) + "/corpus-out/" + GetParam().Name;
   fs::remove_all(folder);
   fs::create_directories(folder);
-  const int threads = ThreadCount();
+  const int threads = BaselineThreadCount();
   const int files = OpenFileCount();
 
   TTerminationLog log;

@@ -45,7 +45,7 @@ protected:
     fs::create_directories(FDir + "/out");
     // A file of the user's that was in the output folder before.
     std::ofstream(FDir + "/out/keep.txt") << "the user's own file\n";
-    FThreads = ThreadCount();
+    FThreads = BaselineThreadCount();
     FFiles = OpenFileCount();
   }
   void TearDown() override {
@@ -304,7 +304,7 @@ TEST_F(FaultTest, WorkersStoppedAtRandomMoments) {
     vcl->Start(1);
     ASSERT_TRUE(log.Final.WaitFor(30s));
   }
-  FThreads = ThreadCount();
+  FThreads = BaselineThreadCount();
   FFiles = OpenFileCount();
   for (int round = 0; round < 200; ++round) {
     const int wait = delay(random), how = way(random);

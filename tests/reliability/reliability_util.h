@@ -114,6 +114,12 @@ inline int EntriesOf(const char *AFolder) {
 inline int ThreadCount() {
   return EntriesOf("/proc/self/task");
 }
+// The threads before a test: counted once a thread has been made, since the thread checker's
+// runtime starts a helper of its own along with the first thread of the process.
+inline int BaselineThreadCount() {
+  std::thread([] {}).join();
+  return ThreadCount();
+}
 // The names of this process's threads, to tell which one stayed.
 inline std::string ThreadNames() {
   std::string names;
