@@ -83,22 +83,25 @@ TEST(CorpusPreview, EveryFileOpensOrIsRefusedSeeksSnapsAndStops) {
   screen.resize(160, 120);
   screen.show();
   int threads = -1;
-  int opened = 0;
+  int opened = 0, shots = 0;
   for (const std::string &file : CorpusFiles()) {
     SCOPED_TRACE(Printable(file));
     TWatchdog watchdog(30s, "previewing " + Printable(file));
+    std::vector<TPlayState> states; // outlives the player, whose end it hears too
     TFFPlayer player;
     player.SetDisableAudio(true);
+    player.SetOnState([&](TCustomPlayer *, TPlayState AState) { states.push_back(AState); });
     if (!player.Open(file, &screen, true)) {
       EXPECT_FALSE(player.LastErrMsg().empty());
       continue;
     }
     ++opened;
-    // A picture, or the end of what can be read; broken files may show neither.
-    WaitServing([&] { return !player.CurrentFrame().isNull() || player.Paused(); }, 3s);
+    // Opened paused, it stops at its first picture; a broken file may have none to show.
+    WaitServing([&] { return !states.empty() && states.back() != psPlay; }, 2s);
     player.Seek(0.5, {}, true);
     const QImage picture = player.CurrentFrame();
     if (!picture.isNull()) {
+      ++shots;
       QString error;
       const QString shot = SaveSnapShot(
           picture, snapshots.path(), SnapShotBaseName(QString::fromStdString(file)), pfPNG, &error);
@@ -115,6 +118,7 @@ TEST(CorpusPreview, EveryFileOpensOrIsRefusedSeeksSnapsAndStops) {
       threads = ThreadCountBesidesQtPool();
   }
   EXPECT_GT(opened, 10);
+  EXPECT_GT(shots, 10);
   EXPECT_TRUE(WaitUntil([&] { return ThreadCountBesidesQtPool() <= threads; }))
       << ThreadCountBesidesQtPool() << " threads, " << threads << " after the first file";
   EXPECT_EQ(Snapshot(CorpusFolder()), inputs);
@@ -169,9 +173,9 @@ TEST(CorpusWindow, AddingTheCorpusFolderAndConvertingIt) {
   EXPECT_EQ(Snapshot(CorpusFolder()), inputs);
 }
 
-// Closing the window while two tasks convert with the live preview on and the selected row
-// playing in the preview panel: the close stops and waits for everything, the inputs and the
-// user's files are untouched, and no thread or window outlives it.
+// Closing the window while a task converts and others wait, with the live preview on and the
+// selected row playing in the preview panel: the close stops and waits for everything, the inputs
+// and the user's files are untouched, and no thread or window outlives it.
 TEST(CloseDuringRun, WithBothPreviewsOnLeavesNothingBehind) {
   std::optional<TRealWindow> w(std::in_place);
   const int threadsBefore = ThreadCountBesidesQtPool();
@@ -196,7 +200,8 @@ TEST(CloseDuringRun, WithBothPreviewsOnLeavesNothingBehind) {
   w->Form->bsSkinButton13->click();
   w->Form->Form5()->chkPreview->setChecked(true);
   ASSERT_TRUE(w->Tasks.Component().Preview());
-  w->Form->Form5()->cbThreadCount->setCurrentText("2");
+  // One at a time: the later files are surely still waiting when the window closes.
+  w->Form->Form5()->cbThreadCount->setCurrentText("1");
   w->Form->btnStartClick();
   ASSERT_TRUE(WaitServing(
       [&] {
@@ -204,6 +209,7 @@ TEST(CloseDuringRun, WithBothPreviewsOnLeavesNothingBehind) {
         return progress.endsWith('%') && progress != QStringLiteral("0%");
       },
       60s));
+  ASSERT_EQ(w->Form->WindowState(), TWindowState::wsConverting);
   {
     TWatchdog watchdog(30s, "closing the window during a run");
     w->Form->close();
