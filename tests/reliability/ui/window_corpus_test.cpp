@@ -82,7 +82,7 @@ TEST(CorpusPreview, EveryFileOpensOrIsRefusedSeeksSnapsAndStops) {
   TPlayerScreen screen;
   screen.resize(160, 120);
   screen.show();
-  int threads = -1;
+  int threads = -1, files = -1;
   int opened = 0, shots = 0;
   for (const std::string &file : CorpusFiles()) {
     SCOPED_TRACE(Printable(file));
@@ -113,14 +113,17 @@ TEST(CorpusPreview, EveryFileOpensOrIsRefusedSeeksSnapsAndStops) {
       }
     }
     player.Stop(true);
-    // The libraries keep a few threads for the process once the first file played.
-    if (threads < 0)
+    // The libraries keep a few threads and files for the process once the first file played.
+    if (threads < 0) {
       threads = ThreadCountBesidesQtPool();
+      files = OpenFileCount();
+    }
   }
   EXPECT_GT(opened, 10);
   EXPECT_GT(shots, 10);
   EXPECT_TRUE(WaitUntil([&] { return ThreadCountBesidesQtPool() <= threads; }))
       << ThreadCountBesidesQtPool() << " threads, " << threads << " after the first file";
+  EXPECT_LE(OpenFileCount(), files);
   EXPECT_EQ(Snapshot(CorpusFolder()), inputs);
   GetLogger()->SetLogLevel(llInfo);
 }
