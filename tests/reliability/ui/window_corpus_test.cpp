@@ -185,7 +185,7 @@ TEST(CloseDuringRun, WithBothPreviewsOnLeavesNothingBehind) {
   const QString in = w->Dir.path() + QStringLiteral("/in/");
   QDir().mkpath(in);
   QStringList files;
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < 5; ++i) {
     files << in + QStringLiteral("clip%1.mp4").arg(i);
     QFile::copy(QString::fromStdString(MediaPath("h264_aac_640x360.mp4")), files.back());
   }
@@ -198,7 +198,7 @@ TEST(CloseDuringRun, WithBothPreviewsOnLeavesNothingBehind) {
   const std::map<std::string, std::string> inputs = Snapshot(in.toStdString());
   w->Dialogs.FileLists.push_back(files);
   w->Form->AddFiles();
-  ASSERT_EQ(w->Form->JobCount(), 3);
+  ASSERT_EQ(w->Form->JobCount(), 5);
   // The add selected the last row: it plays in the preview panel.
   w->Form->bsSkinButton13->click();
   w->Form->Form5()->chkPreview->setChecked(true);
@@ -213,11 +213,19 @@ TEST(CloseDuringRun, WithBothPreviewsOnLeavesNothingBehind) {
       },
       60s));
   ASSERT_EQ(w->Form->WindowState(), TWindowState::wsConverting);
+  TFFmpegVCL &vcl = w->Tasks.Component();
+  // A task whose predecessor has not started either cannot start before the close stops the
+  // run: it never runs.
+  std::vector<std::string> neverRun;
+  for (int i = 1; i + 1 < vcl.TasksCount(); ++i)
+    if (!vcl.Tasks(i)->Converting() && !vcl.Tasks(i)->Terminated())
+      neverRun.push_back(
+          (out + QLatin1Char('/') + w->Form->Job(i + 1)->text(Col(jcOutputFile))).toStdString());
+  EXPECT_FALSE(neverRun.empty()) << "every task had started before the close";
   {
     TWatchdog watchdog(30s, "closing the window during a run");
     w->Form->close();
   }
-  TFFmpegVCL &vcl = w->Tasks.Component();
   EXPECT_TRUE(vcl.Terminated());
   for (int i = 0; i < vcl.TasksCount(); ++i)
     EXPECT_FALSE(vcl.Tasks(i)->Converting()) << i;
@@ -226,10 +234,18 @@ TEST(CloseDuringRun, WithBothPreviewsOnLeavesNothingBehind) {
   WaitServing([] { return false; }, 200ms);
   for (QWidget *top : QApplication::topLevelWidgets())
     EXPECT_FALSE(top->isVisible()) << top->objectName().toStdString() << " still shown";
+  // The folders stay for the checks after the window and its task list are gone.
+  const QString root = w->Dir.path();
+  w->Dir.setAutoRemove(false);
   w.reset();
   EXPECT_TRUE(WaitUntil([&] { return ThreadCountBesidesQtPool() <= threadsBefore; }))
       << ThreadCountBesidesQtPool() << " threads, " << threadsBefore
       << " before: " << ThreadNames();
+  // A task that never ran leaves no output behind once its task list is gone.
+  for (const std::string &output : neverRun)
+    EXPECT_FALSE(fs::exists(output)) << output;
+  EXPECT_EQ(FileContent((out + QStringLiteral("/keep.txt")).toStdString()), "mine");
+  QDir(root).removeRecursively();
 }
 
 } // namespace
