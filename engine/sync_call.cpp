@@ -76,11 +76,6 @@ void SyncCall(const std::function<void()> &AMethod) {
   done.Wait();
 }
 
-int PendingSyncCalls() {
-  std::lock_guard<std::mutex> lock(GPendingLock);
-  return static_cast<int>(GPending.size());
-}
-
 void ProcessPendingMessages() {
   if (!OnEventLoopThread())
     return;

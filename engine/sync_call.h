@@ -15,9 +15,6 @@ bool OnEventLoopThread();
 // application object exists, calls it directly.
 void SyncCall(const std::function<void()> &AMethod);
 
-// The number of calls handed to the main thread that it has not started yet.
-int PendingSyncCalls();
-
 // Dispatches every pending event of the calling thread's loop, queued calls included.
 void ProcessPendingMessages();
 

@@ -127,6 +127,11 @@ void TCustomPlayer::SetOnState(TPlayStateEvent AHandler) {
   FOnState = std::move(AHandler);
 }
 
+TFileOpenEvent TCustomPlayer::FileOpenHandler() const {
+  std::lock_guard<std::mutex> lock(FEventLock);
+  return FOnFileOpen;
+}
+
 TPositionEvent TCustomPlayer::PositionHandler() const {
   std::lock_guard<std::mutex> lock(FEventLock);
   return FOnPosition;
@@ -278,14 +283,13 @@ void TCustomPlayer::DoFileOpen(TVideoState *is) {
     w = is->video_st.load()->codecpar->width;
     h = is->video_st.load()->codecpar->height;
   }
-  TFileOpenEvent handler;
-  {
-    std::lock_guard<std::mutex> lock(FEventLock);
-    handler = FOnFileOpen;
-  }
   int sw = FScreenWidth, sh = FScreenHeight;
-  if (handler) {
-    auto call = [&] { handler(this, duration, w, h, sw, sh); };
+  if (FileOpenHandler()) {
+    // Read again where the call runs: the owner may have detached while the call waited.
+    auto call = [&] {
+      if (const TFileOpenEvent handler = FileOpenHandler())
+        handler(this, duration, w, h, sw, sh);
+    };
     if (FTriggerEventInMainThread)
       SyncCall(call);
     else

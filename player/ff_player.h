@@ -199,6 +199,7 @@ private:
   void SetLastErrMsg(const std::string &AMsg);
   void Error(const std::string &AMsg, bool AKeep = true);
   // The handlers as they are now.
+  TFileOpenEvent FileOpenHandler() const;
   TPositionEvent PositionHandler() const;
   TPlayStateEvent StateHandler() const;
   void Log(TLogLevel ALevel, const std::string &AMsg) const;

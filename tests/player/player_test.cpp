@@ -11,7 +11,6 @@
 #include <cmath>
 #include <dirent.h>
 #include <fstream>
-#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -406,25 +405,6 @@ TEST_F(PlayerTest, StopFromTheStateHandlerReturns) {
   EXPECT_TRUE(FPlayer->Paused());
   ASSERT_TRUE(FPlayer->Open(MediaPath("mpeg4_mp3_320x240.avi"), FScreen.get(), true));
   ASSERT_TRUE(WaitFor([&] { return CountState(psStop) == 2; }));
-}
-
-// An owner detaches its handlers before it goes away, and the player's own waits serve the
-// calls still queued for the main thread: a call that was waiting when the handler was detached
-// may not reach it.
-TEST_F(PlayerTest, AHandlerDetachedWhileItsCallWaitsIsNotCalled) {
-  // Only the player's notifications wait for the main thread here.
-  GetLogger()->SetTriggerEventInMainThread(false);
-  FPlayer->SetOnFileOpen(nullptr);
-  ASSERT_TRUE(FPlayer->Open(MediaPath("h264_aac_640x360.mp4"), FScreen.get(), true));
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (PendingSyncCalls() == 0 && std::chrono::steady_clock::now() < end)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  ASSERT_GT(PendingSyncCalls(), 0);
-  FPlayer->SetOnState(nullptr);
-  FPlayer->SetOnPosition(nullptr);
-  FPlayer->Stop(true);
-  EXPECT_TRUE(FStates.empty()) << "a detached handler was called";
-  EXPECT_TRUE(FPositions.empty()) << "a detached handler was called";
 }
 
 TEST_F(PlayerTest, OpeningAndStoppingAHundredTimesLeavesNoThread) {
