@@ -586,6 +586,7 @@ int TCustomFFmpeg::OpenOutputFile(const std::string &AFileName, bool AJoinMode) 
   // The output joins the list now, so that new_*_stream find its stream list; a failure takes
   // it out again and removes a file it created.
   Foutput_files.push_back(std::move(owner));
+  Foutput_identity.emplace_back(0, 0);
   Foutput_streams.emplace_back();
   const int savedOcodecs = Fnb_ocodecs;
   bool fileCreated = false;
@@ -594,6 +595,7 @@ int TCustomFFmpeg::OpenOutputFile(const std::string &AFileName, bool AJoinMode) 
     const std::string local = fileCreated ? LocalFileOf(oc) : std::string();
     Foutput_streams.pop_back();
     Foutput_files.pop_back();
+    Foutput_identity.pop_back();
     Fnb_ocodecs = savedOcodecs;
     if (!local.empty())
       ::unlink(local.c_str());
@@ -660,6 +662,10 @@ int TCustomFFmpeg::OpenOutputFile(const std::string &AFileName, bool AJoinMode) 
       if (ret < 0)
         return fail(FormatLibraryError(AFileName, ret));
       fileCreated = true;
+      struct stat st {};
+      if (::stat(LocalFileOf(oc).c_str(), &st) == 0)
+        Foutput_identity.back() = {static_cast<uint64_t>(st.st_dev),
+                                   static_cast<uint64_t>(st.st_ino)};
     }
   } catch (...) {
     fail(std::string());
@@ -1010,6 +1016,20 @@ int TCustomFFmpeg::ReadFeedStreams(AVFormatContext *AOutput, const std::string &
 
 // ---------------------------------------------------------------------------------------------
 
+std::string TCustomFFmpeg::MissingOutputFile(size_t AIndex) const {
+  if (AIndex >= Foutput_identity.size() ||
+      Foutput_identity[AIndex] == std::pair<uint64_t, uint64_t>{0, 0})
+    return std::string();
+  const std::string local = LocalFileOf(Foutput_files[AIndex].get());
+  struct stat st {};
+  if (local.empty())
+    return std::string();
+  if (::stat(local.c_str(), &st) == 0 &&
+      Foutput_identity[AIndex] == std::pair<uint64_t, uint64_t>{st.st_dev, st.st_ino})
+    return std::string();
+  return local;
+}
+
 void TCustomFFmpeg::CloseFiles() {
   if (!FFLoader().Loaded(TaskListLibraries))
     return;
@@ -1026,14 +1046,17 @@ void TCustomFFmpeg::CloseFilesNow() {
     const bool partial =
         (FDeletePartialOutputs && !(i < Foutput_finished.size() && Foutput_finished[i])) ||
         (FBroken && i < Foutput_written.size() && !Foutput_written[i]);
+    // Only the file this task made: another one may have taken its name meanwhile.
+    const bool ours = MissingOutputFile(i).empty();
     // Closed first, so that the size on disk is final.
     Foutput_files[i].reset();
     struct stat st {};
-    if (!local.empty() && ::stat(local.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+    if (!local.empty() && ours && ::stat(local.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
         (partial || st.st_size == 0))
       ::unlink(local.c_str());
   }
   Foutput_files.clear();
+  Foutput_identity.clear();
   Foutput_started.clear();
   Foutput_finished.clear();
   Foutput_written.clear();

@@ -336,9 +336,18 @@ void TCustomFFmpeg::Transcode() {
   for (size_t i = 0; i < Foutput_files.size(); ++i) {
     if (!Foutput_started[i])
       continue;
+    // Every packet of the input failed to decode (a picture of no size, a cut header): a file
+    // with headers only would be no conversion, however normally the run ended.
+    if (!FBroken && !Foutput_written[FJoinMode ? 0 : i])
+      Raise(Format("Output file #%d received no picture or sound: nothing could be converted",
+                   static_cast<int>(i)));
     const int ret = av_write_trailer(Foutput_files[i].get());
     if (ret < 0)
       Raise(FormatLibraryError("av_write_trailer()", ret));
+    // Written into a file that was removed meanwhile (its folder deleted, say): nothing of it
+    // is left to the user, so the run did not convert the file.
+    if (const std::string missing = MissingOutputFile(i); !missing.empty())
+      Raise(FormatLibraryError(missing, AVERROR(ENOENT)));
     Foutput_finished[i] = true;
   }
   ReportProgress(true, -1);

@@ -327,6 +327,9 @@ public:
   // Per distinct output: a packet reached the muxer. A stop before that leaves no file, since
   // a header without media is no playable file.
   std::vector<bool> Foutput_written;
+  // Per output file: device and inode of the file made under its name ({0, 0}: none made).
+  // A finished run checks that the file is still there, and cleaning up removes only it.
+  std::vector<std::pair<uint64_t, uint64_t>> Foutput_identity;
   // A failed run removes the outputs whose trailer was not written, not only empty ones.
   bool FDeletePartialOutputs = false;
 
@@ -510,6 +513,9 @@ private:
   bool NeedsNumber(const AVOutputFormat *AFormat) const;
   // CloseFiles whether or not the libraries count as loaded (they are linked in).
   void CloseFilesNow();
+  // The name of output AIndex when the file made under it is no longer there (removed, or
+  // another file in its place); "" otherwise.
+  std::string MissingOutputFile(size_t AIndex) const;
 
   // Mapping (ffmpeg_mapping.cpp).
   void SetupStreamCopy(TAVOutputStream *AOst, TAVInputStream *AIst);

@@ -127,6 +127,21 @@ void TCustomPlayer::SetOnState(TPlayStateEvent AHandler) {
   FOnState = std::move(AHandler);
 }
 
+TFileOpenEvent TCustomPlayer::FileOpenHandler() const {
+  std::lock_guard<std::mutex> lock(FEventLock);
+  return FOnFileOpen;
+}
+
+TPositionEvent TCustomPlayer::PositionHandler() const {
+  std::lock_guard<std::mutex> lock(FEventLock);
+  return FOnPosition;
+}
+
+TPlayStateEvent TCustomPlayer::StateHandler() const {
+  std::lock_guard<std::mutex> lock(FEventLock);
+  return FOnState;
+}
+
 void TCustomPlayer::SetOnHook(THookEvent AHandler) {
   std::lock_guard<std::mutex> lock(FEventLock);
   FOnHook = std::move(AHandler);
@@ -268,14 +283,13 @@ void TCustomPlayer::DoFileOpen(TVideoState *is) {
     w = is->video_st.load()->codecpar->width;
     h = is->video_st.load()->codecpar->height;
   }
-  TFileOpenEvent handler;
-  {
-    std::lock_guard<std::mutex> lock(FEventLock);
-    handler = FOnFileOpen;
-  }
   int sw = FScreenWidth, sh = FScreenHeight;
-  if (handler) {
-    auto call = [&] { handler(this, duration, w, h, sw, sh); };
+  if (FileOpenHandler()) {
+    // Read again where the call runs: the owner may have detached while the call waited.
+    auto call = [&] {
+      if (const TFileOpenEvent handler = FileOpenHandler())
+        handler(this, duration, w, h, sw, sh);
+    };
     if (FTriggerEventInMainThread)
       SyncCall(call);
     else
@@ -457,24 +471,22 @@ void TCustomPlayer::EventThreadMain(std::shared_ptr<TEventChannel> AChannel) {
       ring.Event.WaitFor(100ms);
       continue;
     }
+    // The handler is read where the call runs: a delivery waits for the main thread, and an
+    // owner that detaches meanwhile (a window being destroyed) must not be called any more.
     if (e.Kind == pekPosition) {
       FEventPTS = e.Value;
-      TPositionEvent handler;
-      {
-        std::lock_guard<std::mutex> lock(FEventLock);
-        handler = FOnPosition;
-      }
-      if (handler)
-        Deliver([this, &handler, &e] { handler(this, e.Value); });
+      if (PositionHandler())
+        Deliver([this, &e] {
+          if (const TPositionEvent handler = PositionHandler())
+            handler(this, e.Value);
+        });
     } else if (e.Kind == pekState) {
       FEventState = int(e.Value);
-      TPlayStateEvent handler;
-      {
-        std::lock_guard<std::mutex> lock(FEventLock);
-        handler = FOnState;
-      }
-      if (handler)
-        Deliver([this, &handler, &e] { handler(this, TPlayState(e.Value)); });
+      if (StateHandler())
+        Deliver([this, &e] {
+          if (const TPlayStateEvent handler = StateHandler())
+            handler(this, TPlayState(e.Value));
+        });
       if (e.Value == psStop)
         return;
     } else if (e.Kind == pekEnd) {

@@ -198,6 +198,10 @@ private:
 
   void SetLastErrMsg(const std::string &AMsg);
   void Error(const std::string &AMsg, bool AKeep = true);
+  // The handlers as they are now.
+  TFileOpenEvent FileOpenHandler() const;
+  TPositionEvent PositionHandler() const;
+  TPlayStateEvent StateHandler() const;
   void Log(TLogLevel ALevel, const std::string &AMsg) const;
 
   bool OpenStream(const std::string &AFileName, bool APaused);
