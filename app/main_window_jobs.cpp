@@ -9,6 +9,7 @@
 #include "task_list_link.h"
 #include "window_dialogs.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -192,8 +193,12 @@ bool TForm1::AddFileList(const QStringList &AFiles) {
   for (int done = 0; done < count && whole; ++done) {
     progress.setLabelText(QStringLiteral("正在添加文件 %1 / %2").arg(done + 1).arg(count));
     progress.setValue(done);
+    // The shown dialog serves the event loop in setValue; until it shows, the window still
+    // repaints and its timers run, but takes no input that could start a second add.
+    if (!progress.isVisible())
+      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     const QString &file = AFiles[count - 1 - done];
-    if (progress.wasCanceled() || !QFileInfo::exists(file)) {
+    if (progress.wasCanceled() || FClosing || !QFileInfo::exists(file)) {
       whole = false;
       break;
     }

@@ -9,6 +9,7 @@
 #include "task_list_link.h"
 #include "window_dialogs.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -90,6 +91,11 @@ bool TForm1::button28Click() {
   }
   TOutputCounts outputs = RowOutputs();
   for (int i = 0; i < JobCount(); ++i) {
+    // Each row opens its input again: a long list would freeze the window without this. It
+    // takes no input meanwhile, so nothing changes the rows under the loop.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    if (FClosing)
+      return false;
     AvoidOutputCollision(i, outputs);
     QString error;
     if (!BuildRowTask(i, error)) {

@@ -1,5 +1,7 @@
 #include "options_dialog.h"
 
+#include "stored_options.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
@@ -13,7 +15,6 @@
 namespace {
 
 const QString KSection = QStringLiteral("Options");
-constexpr int KMaxThreads = 19;
 
 QGroupBox *Group(const QString &ACaption, std::initializer_list<QWidget *> AControls,
                  QWidget *AParent) {
@@ -23,13 +24,6 @@ QGroupBox *Group(const QString &ACaption, std::initializer_list<QWidget *> ACont
     layout->addWidget(w);
   layout->addStretch(1);
   return box;
-}
-
-// The index of a stored "0".."AMax" value, or -1 for anything else.
-int Choice(const QString &AValue, int AMax) {
-  bool ok = false;
-  const int n = AValue.toInt(&ok);
-  return ok && n >= 0 && n <= AMax && AValue == QString::number(n) ? n : -1;
 }
 
 } // namespace
@@ -46,7 +40,7 @@ TForm5::TForm5(const TIniFile &AIni, std::function<void(bool)> AOnPreview, QWidg
   rbOverwrite = new QRadioButton(QStringLiteral("直接覆盖输出文件"), this);
   rbAutoRename = new QRadioButton(QStringLiteral("自动重命名输出文件"), this);
   cbThreadCount = new QComboBox(this);
-  for (int i = 1; i <= KMaxThreads; ++i)
+  for (int i = 1; i <= KMaxThreadCount; ++i)
     cbThreadCount->addItem(QString::number(i));
   chkPreview = new QCheckBox(QStringLiteral("转换时进行实时视频预览"), this);
   rbIdle = new QRadioButton(QStringLiteral("系统空闲时进行"), this);
@@ -111,48 +105,15 @@ std::array<QRadioButton *, 4> TForm5::PriorityRadios() const {
 }
 
 void TForm5::ReadOptions() {
-  auto read = [this](const char *AKey) {
-    return FIni.ReadString(KSection, QString::fromLatin1(AKey), KMissingValue);
-  };
-  auto write = [this](const char *AKey, const QString &AValue) {
-    FIni.WriteString(KSection, QString::fromLatin1(AKey), AValue);
-  };
-
-  // A count saved from the list (1 to 19) is restored; "0" is the untouched default.
-  const QString count = read("Thread_Count");
-  const int n = Choice(count, KMaxThreads);
-  if (n < 0)
-    write("Thread_Count", QStringLiteral("0"));
-  cbThreadCount->setCurrentIndex(n > 0 ? n - 1 : 0);
-
-  int afterDone = Choice(read("After_Done"), 3);
-  if (afterDone < 0) {
-    write("After_Done", QStringLiteral("0"));
-    afterDone = 0;
-  }
-  AfterDoneRadios()[afterDone]->setChecked(true);
-
-  int priority = Choice(read("Thread_Priority"), 3);
-  if (priority < 0) {
-    write("Thread_Priority", QStringLiteral("3"));
-    priority = 3;
-  }
-  PriorityRadios()[priority]->setChecked(true);
-
-  const int overwrite = Choice(read("Overwrite_File"), 1);
-  if (overwrite < 0)
-    write("Overwrite_File", QStringLiteral("1"));
-  (overwrite == 0 ? rbOverwrite : rbAutoRename)->setChecked(true);
-
-  int preview = Choice(read("Show_Preview"), 1);
-  if (preview < 0) {
-    write("Show_Preview", QStringLiteral("0"));
-    preview = 0;
-  }
+  const TStoredOptions stored = ReadStoredOptions(FIni);
+  cbThreadCount->setCurrentIndex(stored.ThreadCount > 0 ? stored.ThreadCount - 1 : 0);
+  AfterDoneRadios()[stored.AfterDone]->setChecked(true);
+  PriorityRadios()[stored.ThreadPriority]->setChecked(true);
+  (stored.Overwrite ? rbOverwrite : rbAutoRename)->setChecked(true);
   const QSignalBlocker quiet(chkPreview);
-  chkPreview->setChecked(preview == 1);
+  chkPreview->setChecked(stored.ShowPreview);
   if (FOnPreview)
-    FOnPreview(preview == 1);
+    FOnPreview(stored.ShowPreview);
 }
 
 void TForm5::WriteOptions() {

@@ -18,8 +18,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
+#include <functional>
 #include <map>
 
 namespace {
@@ -403,6 +405,38 @@ TEST_F(MainWindowTest, FolderAddLooksAtItsOwnFilesOnly) {
   Form().AddFolderCore(folder + "/missing");
   EXPECT_EQ(Form().JobCount(), 1);
   EXPECT_EQ(F->Dialogs.Messages.size(), 1);
+}
+
+// Adding a folder and starting a run open every file on the main thread; the window's timers
+// (repaints, the preview's clock) must go on between the files, even before the progress dialog
+// shows.
+TEST_F(MainWindowTest, LongLoopsOverTheRowsKeepTheEventLoopTurning) {
+  const QString folder = F->Dir.path() + "/folder";
+  for (const char *name : {"a.avi", "b.avi", "c.avi"})
+    F->MakeFile(QStringLiteral("../folder/") + name);
+  const struct {
+    const char *What;
+    std::function<void()> Action;
+    std::function<qsizetype()> Done; // files handled so far
+  } cases[] = {
+      {"add folder", [&] { Form().AddFolderCore(folder); }, [&] { return Form().Examined.size(); }},
+      {"start", [&] { Form().btnStartClick(); },
+       [&] { return static_cast<qsizetype>(F->Tasks.Tasks.size()); }},
+  };
+  Form().AddFolder(); // loads the libraries; the folder dialog is cancelled
+  for (const auto &c : cases) {
+    bool between = false; // a tick came after the first file and before the last
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+      const qsizetype done = c.Done();
+      between = between || (done > 0 && done < 3);
+    });
+    timer.start(0);
+    c.Action();
+    EXPECT_TRUE(between) << c.What;
+  }
+  EXPECT_EQ(Form().JobCount(), 3);
+  EXPECT_TRUE(F->Tasks.Calls.contains("start 1"));
 }
 
 TEST_F(MainWindowTest, OneFileAddSelectsTheNewRowAndLeavesOthersAlone) {
