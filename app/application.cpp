@@ -4,6 +4,7 @@
 #include "app_icon.h"
 #include "app_paths.h"
 #include "command_line.h"
+#include "ff_utils.h"
 #include "ffmpeg_task_list.h"
 #include "main_window.h"
 #include "options_dialog.h"
@@ -24,6 +25,7 @@ void CreateSecondaryForms(TForm1 &AForm1) {
 }
 
 int RunApplication(int argc, char *argv[]) {
+  RaiseOpenFileLimit();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("lingchuan-converter"));
   QApplication::setApplicationDisplayName(QStringLiteral("凌川安卓手机格式转换器"));

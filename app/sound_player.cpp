@@ -25,13 +25,13 @@ bool TSoundPlayer::Play(const QString &AFileName) {
       return false;
     FAudioInit = true;
   }
-  SDL_AudioSpec spec;
+  SDL_AudioSpec format;
   Uint8 *buffer = nullptr;
   Uint32 length = 0;
-  if (SDL_LoadWAV(QFile::encodeName(AFileName).constData(), &spec, &buffer, &length) == nullptr)
+  if (SDL_LoadWAV(QFile::encodeName(AFileName).constData(), &format, &buffer, &length) == nullptr)
     return false;
-  spec.callback = nullptr; // queued, not pulled
-  FDevice = SDL_OpenAudioDevice(nullptr, 0, &spec, nullptr, 0);
+  format.callback = nullptr; // queued, not pulled
+  FDevice = SDL_OpenAudioDevice(nullptr, 0, &format, nullptr, 0);
   const bool queued = FDevice != 0 && SDL_QueueAudio(FDevice, buffer, length) == 0;
   SDL_FreeWAV(buffer);
   if (!queued) {

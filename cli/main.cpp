@@ -4,7 +4,7 @@
 #include "profile_catalog.h"
 #include "signal_watch.h"
 
-#include <sys/resource.h>
+#include "ff_utils.h"
 
 #include <csignal>
 #include <cstdio>
@@ -53,13 +53,7 @@ int main(int argc, char *argv[]) {
     case TCliCommand::ccInfo:
       return RunInfo(options.Files.front());
     case TCliCommand::ccConvert: {
-      // Every file's input and output stay open from its task's creation to its end: a long
-      // list of files needs more descriptors than the usual soft limit.
-      rlimit files{};
-      if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
-        files.rlim_cur = files.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &files);
-      }
+      RaiseOpenFileLimit();
       // Before any thread exists, so that every thread leaves the signals to the main loop.
       TSignalWatch signals;
       return RunConvert(options, signals);

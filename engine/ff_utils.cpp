@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <unistd.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 
 extern "C" {
@@ -37,4 +38,12 @@ std::string ApplicationFolder() {
 
 uint32_t CurrentThreadID() {
   return static_cast<uint32_t>(syscall(SYS_gettid));
+}
+
+void RaiseOpenFileLimit() {
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
 }

@@ -12,3 +12,7 @@ std::string ApplicationFolder();
 
 // The calling thread's system thread id.
 uint32_t CurrentThreadID();
+
+// Every task keeps its input and output open from its creation to its end, so a long list of
+// files needs more descriptors than the usual soft limit: raise it to the hard limit.
+void RaiseOpenFileLimit();
