@@ -24,6 +24,15 @@ std::mutex GPendingLock; // protects GPending and GReceiver
 std::deque<TPendingCall> GPending;
 std::unique_ptr<TSyncCallReceiver> GReceiver;
 
+// Made on the main thread as soon as the application object exists, so that a worker's first
+// call finds it: made by a worker and first used by the main thread, its creation would be
+// ordered only through the library's event queue, which the thread checker cannot see.
+void MakeReceiver() {
+  std::lock_guard<std::mutex> lock(GPendingLock);
+  GReceiver = std::make_unique<TSyncCallReceiver>();
+}
+Q_COREAPP_STARTUP_FUNCTION(MakeReceiver)
+
 } // namespace
 
 void RunPendingSyncCalls() {
