@@ -601,6 +601,21 @@ void TCustomFFmpeg::ApplyVolume(AVFrame *AFrame) {
   }
 }
 
+void TCustomFFmpeg::DrainAudioConverter(TAVOutputStream *AOst) {
+  if (!AOst->resample || !AOst->fifo)
+    return;
+  const AVCodecContext *enc = AOst->enc();
+  const int rest = swr_get_out_samples(AOst->resample.get(), 0);
+  if (rest <= 0)
+    return;
+  if (!Faudio_buf.Reserve(rest, enc->ch_layout.nb_channels, enc->sample_fmt))
+    Raise("Out of memory in do_audio_out");
+  const int got = swr_convert(AOst->resample.get(), Faudio_buf.planes, rest, nullptr, 0);
+  if (got > 0 && av_audio_fifo_write(AOst->fifo.get(), reinterpret_cast<void **>(Faudio_buf.planes),
+                                     got) < got)
+    Raise("av_fifo_realloc2() failed");
+}
+
 void TCustomFFmpeg::PrepareAudioConverter(TAVOutputStream *AOst, const AVFrame *AFrame) {
   AVCodecContext *enc = AOst->enc();
   AVChannelLayout in{};
@@ -616,15 +631,7 @@ void TCustomFFmpeg::PrepareAudioConverter(TAVOutputStream *AOst, const AVFrame *
   }
   // Sound of another kind than the converter was made for: what it holds goes first.
   if (AOst->resample) {
-    const int rest = swr_get_out_samples(AOst->resample.get(), 0);
-    if (rest > 0) {
-      if (!Faudio_buf.Reserve(rest, enc->ch_layout.nb_channels, enc->sample_fmt))
-        Raise("Out of memory in do_audio_out");
-      const int got = swr_convert(AOst->resample.get(), Faudio_buf.planes, rest, nullptr, 0);
-      if (got > 0 && av_audio_fifo_write(AOst->fifo.get(),
-                                         reinterpret_cast<void **>(Faudio_buf.planes), got) < got)
-        Raise("av_fifo_realloc2() failed");
-    }
+    DrainAudioConverter(AOst);
     AOst->resample.reset();
   }
   if (!needed) {
@@ -898,18 +905,7 @@ void TCustomFFmpeg::flush_encoder(TAVOutputStream *AOst) {
     return;
   switch (enc->codec_type) {
   case AVMEDIA_TYPE_AUDIO:
-    // What the converter still holds joins the queue.
-    if (AOst->resample && AOst->fifo) {
-      const int rest = swr_get_out_samples(AOst->resample.get(), 0);
-      if (rest > 0) {
-        if (!Faudio_buf.Reserve(rest, enc->ch_layout.nb_channels, enc->sample_fmt))
-          Raise("Out of memory in do_audio_out");
-        const int got = swr_convert(AOst->resample.get(), Faudio_buf.planes, rest, nullptr, 0);
-        if (got > 0 && av_audio_fifo_write(AOst->fifo.get(),
-                                           reinterpret_cast<void **>(Faudio_buf.planes), got) < got)
-          Raise("av_fifo_realloc2() failed");
-      }
-    }
+    DrainAudioConverter(AOst);
     // The short rest: the encoder takes a short last frame or pads it itself.
     if (AOst->fifo)
       EncodeAudioQueue(AOst, true);

@@ -411,6 +411,8 @@ public:
   void do_audio_out(TAVOutputStream *AOst, TAVInputStream *AIst, AVFrame *AFrame);
   // One decoded subtitle; APts in AIst's stream time base.
   void EncodeSubtitle(TAVOutputStream *AOst, TAVInputStream *AIst, AVSubtitle *ASub, int64_t APts);
+  // What the stream's sound converter still holds joins its sample queue.
+  void DrainAudioConverter(TAVOutputStream *AOst);
   // End of the source stream: drains what the stream's encoder still holds.
   void flush_encoder(TAVOutputStream *AOst);
   // Pictures counted by PreprocessVideoFrame in this run's files; the hooks' frame number.

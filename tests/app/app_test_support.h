@@ -197,17 +197,25 @@ protected:
   }
 };
 
+// A program folder "bin/" under ARoot, made, with the settings file in it and the default
+// output and snapshot folders under "home/".
+inline TAppPaths TemporaryAppPaths(const QString &ARoot) {
+  TAppPaths paths;
+  paths.AppFolder = ARoot + QStringLiteral("/bin/");
+  QDir().mkpath(paths.AppFolder);
+  paths.IniFile = paths.AppFolder + QStringLiteral("option.ini");
+  paths.DefaultOutPath = ARoot + QStringLiteral("/home/凌川视频软件/输出");
+  paths.DefaultSnapShotPath = ARoot + QStringLiteral("/home/凌川视频软件/快照");
+  return paths;
+}
+
 // A window with every stand-in, in a temporary program folder.
 struct TWindowFixture {
   TWindowFixture() : TWindowFixture(nullptr) {}
   // APrepare runs before the window is created, with the program folder.
   explicit TWindowFixture(const std::function<void(const QString &)> &APrepare) {
-    AppFolder = Dir.path() + QStringLiteral("/bin/");
-    QDir().mkpath(AppFolder);
-    Context.Paths.AppFolder = AppFolder;
-    Context.Paths.IniFile = AppFolder + QStringLiteral("option.ini");
-    Context.Paths.DefaultOutPath = Dir.path() + QStringLiteral("/home/凌川视频软件/输出");
-    Context.Paths.DefaultSnapShotPath = Dir.path() + QStringLiteral("/home/凌川视频软件/快照");
+    Context.Paths = TemporaryAppPaths(Dir.path());
+    AppFolder = Context.Paths.AppFolder;
     Context.Actions = &Actions;
     Context.Dialogs = &Dialogs;
     Context.Tasks = &Tasks;

@@ -23,12 +23,8 @@ using enum TWindowState;
 // The window's services with the real task list in place of the stand-in.
 struct TRealTaskWindow {
   TRealTaskWindow() {
-    AppFolder = Dir.path() + QStringLiteral("/bin/");
-    QDir().mkpath(AppFolder);
-    Context.Paths.AppFolder = AppFolder;
-    Context.Paths.IniFile = AppFolder + QStringLiteral("option.ini");
-    Context.Paths.DefaultOutPath = Dir.path() + QStringLiteral("/home/凌川视频软件/输出");
-    Context.Paths.DefaultSnapShotPath = Dir.path() + QStringLiteral("/home/凌川视频软件/快照");
+    Context.Paths = TemporaryAppPaths(Dir.path());
+    AppFolder = Context.Paths.AppFolder;
     Context.Actions = &Actions;
     Context.Dialogs = &Dialogs;
     Context.Tasks = &Tasks;

@@ -37,10 +37,8 @@ protected:
 
 struct TRealWindow {
   TRealWindow() {
-    AppFolder = Dir.path() + QStringLiteral("/bin/");
-    QDir().mkpath(AppFolder);
-    Context.Paths.AppFolder = AppFolder;
-    Context.Paths.IniFile = AppFolder + QStringLiteral("option.ini");
+    Context.Paths = TemporaryAppPaths(Dir.path());
+    AppFolder = Context.Paths.AppFolder;
     Context.Paths.DefaultOutPath = Dir.path() + QStringLiteral("/out");
     Context.Paths.DefaultSnapShotPath = Dir.path() + QStringLiteral("/snap");
     QDir().mkpath(Context.Paths.DefaultOutPath);
